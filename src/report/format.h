@@ -1,0 +1,21 @@
+// The only two renderings of numbers in the output. FormatFixed is a fixed
+// procedure in 80-bit arithmetic, not a rounding of the value: its digits are part
+// of the output contract and differ from exact rounding near halfway points.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace korvella {
+
+// Builds an 80-bit value from its sign, 15-bit exponent field and 64-bit significand.
+long double ExtendedFromBits(bool negative, std::uint16_t exponent, std::uint64_t significand);
+
+// The value in fixed-point notation with `fractionDigits` digits after the point
+// (at most 17 are computed); "+Inf", "-Inf" or "Nan" for values that are not finite.
+std::string FormatFixed(long double value, int fractionDigits);
+
+// The count in decimal, without sign, blanks or separators.
+std::string FormatCount(std::uint64_t count);
+
+}  // namespace korvella

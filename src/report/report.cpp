@@ -1,0 +1,73 @@
+#include "report/report.h"
+
+#include <string>
+
+#include "app/failure.h"
+#include "engine/scores.h"
+#include "input/inputs.h"
+#include "report/format.h"
+
+namespace korvella {
+namespace {
+
+constexpr int kScoreDigits = 15;
+
+// Writes each piece, checking after every one.
+template <typename... Pieces>
+void WritePieces(TextWriter& stream, const Pieces&... pieces) {
+  ((Write(stream, std::string_view(pieces)), CheckIo()), ...);
+}
+
+void WriteReportLine(std::string_view label, const std::string& value, std::string_view after) {
+  WritePieces(ConsoleOut(), label, value, after);
+  EndLine(ConsoleOut());
+  CheckIo();
+}
+
+}  // namespace
+
+__attribute__((noinline)) void WriteConsoleReport() {
+  const ComparisonResult& result = Result();
+  WriteReportLine("Size: ", FormatCount(result.ComparedLength), " bytes");
+  WriteReportLine("Precise: ", FormatFixed(result.PreciseScore, kScoreDigits), " %");
+  WriteReportLine("Statistical: ", FormatFixed(result.StatisticalScore, kScoreDigits), " %");
+  const long double average = AverageScore(result.StatisticalScore, result.PreciseScore);
+  WriteReportLine("Average: ", FormatFixed(average, kScoreDigits), " %");
+  CloseInputs();
+}
+
+__attribute__((noinline)) void AppendLogLine() {
+  const ComparisonResult& result = Result();
+  const InputPair& pair = Inputs();
+  const std::string name(LogFileName);
+
+  // Probe: an absent log is created; an existing one is never truncated, even
+  // when it could not be opened for reading.
+  const platform::FileHandle probe = platform::OpenExistingForProbe(name.c_str());
+  const bool found = platform::TakeIoError() == 0;
+  if (found) platform::CloseFile(probe);
+  if (!found) {
+    platform::CreateIfAbsent(name.c_str());
+    CheckIo();
+  }
+
+  TextWriter log;
+  const platform::FileHandle handle =
+      platform::OpenForAppendLocked(name.c_str(), kLogLockWaitMilliseconds);
+  CheckIo();
+  OpenStream(log, handle);
+  log.characterDevice = false;  // the line end never writes the log out
+
+  const long double average = AverageScore(result.StatisticalScore, result.PreciseScore);
+  WritePieces(log, "Precise: ", FormatFixed(result.PreciseScore, kScoreDigits), "% (T=",
+              FormatFixed(result.Tolerance, 1), "), Stat: ",
+              FormatFixed(result.StatisticalScore, kScoreDigits), "%, Avg: ",
+              FormatFixed(average, kScoreDigits), "% for \"", pair.Name1.View(), "\" and \"",
+              pair.Name2.View(), "\" (", FormatCount(result.ComparedLength), " x2 bytes read)");
+  EndLine(log);
+  CheckIo();
+  Close(log);  // releases the lock
+  CheckIo();
+}
+
+}  // namespace korvella

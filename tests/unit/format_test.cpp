@@ -1,0 +1,154 @@
+#include "report/format.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+namespace korvella {
+namespace {
+
+long double Bits(std::uint16_t exponent, std::uint64_t significand) {
+  return ExtendedFromBits(false, exponent, significand);
+}
+
+struct FixedCase {
+  const char* name;
+  long double value;
+  int digits;
+  const char* text;
+};
+
+const FixedCase kFixed[] = {
+    {"100", 100.0L, 15, "100.000000000000000"},
+    {"0", 0.0L, 15, "0.000000000000000"},
+    {"24", 24.0L, 1, "24.0"},
+    {"50", 50.0L, 15, "50.000000000000000"},
+    {"200/3", 200.0L / 3.0L, 15, "66.666666666666667"},
+    {"100/3", 100.0L / 3.0L, 15, "33.333333333333333"},
+    {"nearest 99.99999999999999999", 99.99999999999999999L, 15, "100.000000000000000"},
+    {"0.5", 0.5L, 15, "0.500000000000000"},
+    {"nearest 0.05", 0.05L, 15, "0.050000000000000"},
+    {"2^-16, an exact tie", 0.0000152587890625L, 15, "0.000015258789063"},
+    {"nearest 6e-16", 6e-16L, 15, "0.000000000000001"},
+    {"nearest 4e-16", 4e-16L, 15, "0.000000000000000"},
+    {"just below 50.9000000000000105", Bits(0x4004, 0xCB9999999999A56C), 15, "50.900000000000011"},
+    {"just below 0.5000000000000005", Bits(0x3FFE, 0x8000000000002407), 15, "0.500000000000001"},
+    {"just below 1.9999999999999995", Bits(0x3FFF, 0xFFFFFFFFFFFFEDFC), 15, "2.000000000000000"},
+    {"1 - 2^-64", Bits(0x3FFE, 0xFFFFFFFFFFFFFFFF), 15, "1.000000000000000"},
+    {"r becomes exactly 1", Bits(0x3FFF, 0x8CCCCCCCCCCCBAC9), 15, "1.100000000000000"},
+    {"0.25, an exact tie", 0.25L, 1, "0.3"},
+    {"just below 0.35", Bits(0x3FFD, 0xB333333333333333), 1, "0.4"},
+    {"just below 0.95", Bits(0x3FFE, 0xF333333333333333), 1, "1.0"},
+    {"nearest 99.95", 99.95L, 1, "99.9"},
+    {"123.456789012345678 shows the digit budget", 123.456789012345678L, 15, "123.456789012345680"},
+    {"-24", -24.0L, 1, "-24.0"},
+    {"-0.5", -0.5L, 15, "-0.500000000000000"},
+    {"negative zero", -0.0L, 15, "-0.000000000000000"},
+    {"NaN", std::numeric_limits<long double>::quiet_NaN(), 15, "Nan"},
+    {"negative NaN", -std::numeric_limits<long double>::quiet_NaN(), 1, "Nan"},
+    {"+Inf", std::numeric_limits<long double>::infinity(), 15, "+Inf"},
+    {"-Inf", -std::numeric_limits<long double>::infinity(), 15, "-Inf"},
+    {"f above 17 acts as 17", 0.5L, 20, "0.50000000000000000"},
+    {"18 integer digits round at the budget", 123456789012345678.0L, 2, "123456789012345680.00"},
+};
+
+TEST(FormatFixed, Table) {
+  for (const auto& c : kFixed) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(FormatFixed(c.value, c.digits), c.text);
+  }
+}
+
+TEST(FormatCount, Table) {
+  const std::pair<std::uint64_t, const char*> rows[] = {
+      {0, "0"}, {1024, "1024"}, {8388608, "8388608"}, {5368709120, "5368709120"},
+      {18446744073709551615u, "18446744073709551615"}};
+  for (const auto& [count, text] : rows) EXPECT_EQ(FormatCount(count), text);
+}
+
+// The exact decimal value of v in [0, 100) rounded half-up to 15 places, from the
+// significand in integers: v = m * 2^(e - 63), e = exponent - 16383.
+struct ExactRounding {
+  std::string text;
+  bool nearHalfway;  // within 2e-19 of a halfway point: the procedure decides
+};
+
+ExactRounding RoundExactly(long double v) {
+  __extension__ typedef unsigned __int128 u128;
+  std::uint64_t m;
+  std::uint16_t se;
+  std::memcpy(&m, &v, 8);
+  std::memcpy(&se, reinterpret_cast<const char*>(&v) + 8, 2);
+  const int shift = 63 - (static_cast<int>(se & 0x7FFF) - 16383);  // v = m / 2^shift
+  // v * 10^15 = m * 10^15 / 2^shift; split into whole units and the remainder.
+  // 10^15 < 2^50, m < 2^64: m * 10^15 fits in 114 bits.
+  const u128 scaled = static_cast<u128>(m) * 1000000000000000ull;
+  u128 units, remainder, denominator;
+  if (shift >= 128) {
+    units = 0;
+    remainder = 0;  // far below one unit; treat as 0 with no tie nearby
+    denominator = 1;
+    if (scaled != 0) remainder = 1, denominator = 4;
+  } else {
+    denominator = static_cast<u128>(1) << shift;
+    units = scaled >> shift;
+    remainder = scaled & (denominator - 1);
+  }
+  // Rounding half up.
+  const bool up = remainder * 2 >= denominator;
+  // Distance to the halfway point, in units of 10^-15: |remainder/denominator - 1/2|.
+  // Near when that distance * 1e-15 < 2e-19, i.e. < 2e-4 units.
+  const long double fraction = static_cast<long double>(remainder) / static_cast<long double>(denominator);
+  const bool near = std::fabs(fraction - 0.5L) < 2.1e-4L;
+  const u128 rounded = units + (up ? 1 : 0);
+  const std::uint64_t whole = static_cast<std::uint64_t>(rounded / 1000000000000000ull);
+  const std::uint64_t part = static_cast<std::uint64_t>(rounded % 1000000000000000ull);
+  char text[64];
+  std::snprintf(text, sizeof text, "%llu.%015llu", static_cast<unsigned long long>(whole),
+                static_cast<unsigned long long>(part));
+  return {text, near};
+}
+
+TEST(FormatFixed, AgreesWithExactRoundingAwayFromHalfwayPoints) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 random(seed);
+  int checked = 0;
+  for (int i = 0; i < 200000; ++i) {
+    long double v;
+    switch (i % 4) {
+      case 0:  // anywhere in [0, 100)
+        v = static_cast<long double>(random() >> 11) / 9007199254740992.0L * 100.0L;
+        v = v + static_cast<long double>(random() % 1000) * 1e-19L;
+        break;
+      case 1: {  // tiny values, down to the smallest normal ones
+        const auto exponent = static_cast<std::uint16_t>(16383 - 1 - random() % 80);
+        v = Bits(exponent, random() | 0x8000000000000000u);
+        break;
+      }
+      case 2: {  // near a 15-place halfway point
+        const auto units = random() % 100000000000000000u;
+        v = (static_cast<long double>(units) + 0.5L) / 1e15L;
+        v = v + static_cast<long double>(static_cast<int>(random() % 2001) - 1000) * 1e-21L;
+        break;
+      }
+      default:  // any significand in any binade of [2^-64, 64)
+        v = Bits(static_cast<std::uint16_t>(16383 - 64 + random() % 70), random() | 0x8000000000000000u);
+        break;
+    }
+    if (!(v >= 0 && v < 100)) continue;
+    const ExactRounding exact = RoundExactly(v);
+    if (exact.nearHalfway) continue;
+    ++checked;
+    ASSERT_EQ(FormatFixed(v, 15), exact.text) << "value " << std::hexfloat << v;
+  }
+  EXPECT_GT(checked, 100000);
+}
+
+}  // namespace
+}  // namespace korvella
