@@ -16,6 +16,7 @@ namespace korvella::platform {
 namespace {
 
 std::uint16_t pendingIoError = 0;
+std::uint64_t readRequests = 0;
 FloatingPointTrap trapHandler = nullptr;
 
 // Retries a system call that a signal interrupted.
@@ -167,6 +168,7 @@ std::uint64_t QueryFileSize(FileHandle handle) {
 
 std::int32_t ReadFully(FileHandle handle, unsigned char* buffer, std::int32_t count) {
   if (IoErrorPending()) return 0;
+  ++readRequests;
   std::int32_t delivered = 0;
   while (delivered < count) {
     const ssize_t got = Retry([&] {
@@ -181,6 +183,8 @@ std::int32_t ReadFully(FileHandle handle, unsigned char* buffer, std::int32_t co
   }
   return delivered;
 }
+
+std::uint64_t ReadRequests() { return readRequests; }
 
 void CloseFile(FileHandle handle) {
   if (IoErrorPending()) return;
@@ -234,6 +238,10 @@ FileHandle OpenForAppendLocked(const char* path, int waitMilliseconds) {
   StoreIoError(errno == EWOULDBLOCK ? kSharingViolation : TranslateErrno(errno));
   close(fd);
   return kNoFile;
+}
+
+void TruncateTo(FileHandle handle, std::uint64_t length) {
+  Retry([&] { return ftruncate(handle, static_cast<off_t>(length)); });
 }
 
 std::uintptr_t ModuleOffset(const void* address) {

@@ -58,6 +58,8 @@ std::uint64_t QueryFileSize(FileHandle handle);
 // Reads until `count` bytes have arrived, the end of the file, or a failure;
 // returns how many arrived.
 std::int32_t ReadFully(FileHandle handle, unsigned char* buffer, std::int32_t count);
+// How many ReadFully requests the process has made: lets tests see the passes.
+std::uint64_t ReadRequests();
 // Closes the descriptor; the result is not examined.
 void CloseFile(FileHandle handle);
 // One write of `count` bytes; a failure or a short write stores 101.
@@ -73,6 +75,10 @@ void CreateIfAbsent(const char* path);
 // Opens an existing file for appending and takes an exclusive lock on it, waiting
 // up to `waitMilliseconds` for another holder; a lock not had stores 5.
 FileHandle OpenForAppendLocked(const char* path, int waitMilliseconds);
+
+// Cuts the file back to `length` bytes. Runs even while a failure is pending: it
+// undoes a partly written log line after that failure, and leaves the slot as is.
+void TruncateTo(FileHandle handle, std::uint64_t length);
 
 // --- Code locations ----------------------------------------------------------------
 

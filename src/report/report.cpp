@@ -18,6 +18,23 @@ void WritePieces(TextWriter& stream, const Pieces&... pieces) {
   ((Write(stream, std::string_view(pieces)), CheckIo()), ...);
 }
 
+// The log as it was before this run's line: a failed write-out leaves no torn
+// line behind for the next run's line to be glued to.
+struct LogStart {
+  platform::FileHandle handle;
+  std::uint64_t length;
+};
+
+__attribute__((noinline)) void CheckLog(const LogStart& start) {
+  if (platform::IoErrorPending()) platform::TruncateTo(start.handle, start.length);
+  CheckIo();
+}
+
+template <typename... Pieces>
+void WriteLogPieces(TextWriter& log, const LogStart& start, const Pieces&... pieces) {
+  ((Write(log, std::string_view(pieces)), CheckLog(start)), ...);
+}
+
 void WriteReportLine(std::string_view label, const std::string& value, std::string_view after) {
   WritePieces(ConsoleOut(), label, value, after);
   EndLine(ConsoleOut());
@@ -55,17 +72,22 @@ __attribute__((noinline)) void AppendLogLine() {
   const platform::FileHandle handle =
       platform::OpenForAppendLocked(name.c_str(), kLogLockWaitMilliseconds);
   CheckIo();
+  // Holding the lock, nobody else appends: the end now is where this line starts.
+  const LogStart start{handle, platform::QueryFileSize(handle)};
+  CheckIo();
   OpenStream(log, handle);
   log.characterDevice = false;  // the line end never writes the log out
 
   const long double average = AverageScore(result.StatisticalScore, result.PreciseScore);
-  WritePieces(log, "Precise: ", FormatFixed(result.PreciseScore, kScoreDigits), "% (T=",
+  WriteLogPieces(log, start, "Precise: ", FormatFixed(result.PreciseScore, kScoreDigits), "% (T=",
               FormatFixed(result.Tolerance, 1), "), Stat: ",
               FormatFixed(result.StatisticalScore, kScoreDigits), "%, Avg: ",
               FormatFixed(average, kScoreDigits), "% for \"", pair.Name1.View(), "\" and \"",
               pair.Name2.View(), "\" (", FormatCount(result.ComparedLength), " x2 bytes read)");
   EndLine(log);
-  CheckIo();
+  CheckLog(start);
+  WriteOut(log);
+  CheckLog(start);
   Close(log);  // releases the lock
   CheckIo();
 }
