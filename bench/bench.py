@@ -1,4 +1,5 @@
 """Makes the benchmark files and times the programs on them (see run.sh)."""
+import contextlib
 import os
 import random
 import statistics
@@ -15,6 +16,9 @@ def make_files(directory, size_mib):
     other = os.path.join(directory, "random-b")
     edits = os.path.join(directory, "edits-b")
     same = os.path.join(directory, "same-b")
+    pairs = {"identical": (base, same), "1% edits": (base, edits), "random": (base, other)}
+    if all(os.path.exists(p) and os.path.getsize(p) == size_mib * MIB for p in (base, other, edits, same)):
+        return pairs
     rng = random.Random(1)
     with open(base, "wb") as a, open(other, "wb") as b, open(edits, "wb") as e, open(same, "wb") as s:
         for _ in range(size_mib):
@@ -26,21 +30,33 @@ def make_files(directory, size_mib):
             for position in rng.sample(range(MIB), MIB // 100):
                 changed[position] = (changed[position] + rng.randrange(1, 256)) & 0xFF
             e.write(changed)
-    return {"identical": (base, same), "1% edits": (base, edits), "random": (base, other)}
+    return pairs
 
 
 def timed(command, cwd):
     start = time.perf_counter()
     process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    _, status, usage = os.wait4(process.pid, 0)
+    _, status, _ = os.wait4(process.pid, 0)
     elapsed = time.perf_counter() - start
-    return elapsed, usage.ru_maxrss / 1024, os.waitstatus_to_exitcode(status)
+    return elapsed, os.waitstatus_to_exitcode(status)
+
+
+def peak_mib(command, cwd):
+    """Peak resident memory of one more run, from /usr/bin/time (the wall time of
+    the runs above is taken without it)."""
+    with tempfile.NamedTemporaryFile("r") as report:
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name] + command, cwd=cwd,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+        return int(report.read().split()[-1]) / 1024
 
 
 def main():
     size_mib, runs, korvella = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
     others = sys.argv[4:]
-    with tempfile.TemporaryDirectory(prefix="korvella-bench-") as directory:
+    kept = os.environ.get("KORVELLA_BENCH_DIR", "")
+    if kept:
+        os.makedirs(kept, exist_ok=True)
+    with (contextlib.nullcontext(kept) if kept else tempfile.TemporaryDirectory(prefix="korvella-bench-")) as directory:
         print(f"making files of {size_mib} MiB in {directory} ...", flush=True)
         pairs = make_files(directory, size_mib)
         for name, (a, b) in pairs.items():
@@ -51,12 +67,11 @@ def main():
             for command in commands.values():  # warm the page cache
                 timed(command, directory)
             times = {key: [] for key in commands}
-            memory = {key: 0.0 for key in commands}
             for _ in range(runs):
                 for key, command in commands.items():
-                    elapsed, peak, _ = timed(command, directory)
+                    elapsed, _ = timed(command, directory)
                     times[key].append(elapsed)
-                    memory[key] = max(memory[key], peak)
+            memory = {key: peak_mib(command, directory) for key, command in commands.items()}
             median = {key: statistics.median(values) for key, values in times.items()}
             print(f"\n{name} ({size_mib} MiB pair), medians of {runs} alternating runs:")
             for key in commands:
