@@ -1,0 +1,139 @@
+// The fast counting and summing must give the bits of the plain pair-by-pair sweep.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/bulk_sum.h"
+#include "engine/engine.h"
+#include "engine/scores.h"
+
+namespace korvella {
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+struct Inputs2 {
+  Bytes a, b;
+};
+
+// Data shapes that stress different paths: bulk steps, runs, binade crossings.
+Inputs2 MakeData(const std::string& kind, std::size_t n, std::mt19937_64& random) {
+  Inputs2 d{Bytes(n), Bytes(n)};
+  const auto byte = [&] { return static_cast<unsigned char>(random()); };
+  for (auto& x : d.a) x = byte();
+  d.b = d.a;
+  if (kind == "random") {
+    for (auto& x : d.b) x = byte();
+  } else if (kind == "edits") {
+    for (std::size_t i = 0; i < n / 100 + 1; ++i) d.b[random() % n] = byte();
+  } else if (kind == "one difference everywhere") {
+    std::fill(d.a.begin(), d.a.end(), 0x00);
+    std::fill(d.b.begin(), d.b.end(), 0xFF);
+  } else if (kind == "runs") {
+    // Long runs of repeated words, equal and unequal, broken now and then.
+    for (std::size_t i = 0; i < n; ++i) {
+      d.a[i] = static_cast<unsigned char>((i / 4096) % 3);
+      d.b[i] = static_cast<unsigned char>((i / 8192) % 5);
+    }
+    for (std::size_t i = 0; i < n / 5000 + 1; ++i) d.b[random() % n] = byte();
+  } else if (kind == "small differences") {
+    for (auto& x : d.b) x = static_cast<unsigned char>(x + random() % 3);
+  } else if (kind == "sparse large differences") {
+    for (std::size_t i = 0; i < n / 1000 + 1; ++i) {
+      const std::size_t at = random() % n;
+      d.b[at] = static_cast<unsigned char>(d.a[at] ^ 0x80);
+    }
+  }
+  return d;
+}
+
+void ExpectSameBits(long double fast, long double plain) {
+  EXPECT_EQ(std::memcmp(&fast, &plain, 10), 0)
+      << std::hexfloat << "fast " << fast << " plain " << plain;
+}
+
+TEST(FastEngine, SameBitsAsThePlainSweep) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 random(seed);
+  const char* kinds[] = {"identical",        "random", "edits", "one difference everywhere",
+                         "runs",             "small differences", "sparse large differences"};
+  const std::size_t sizes[] = {1, 7, 8, 9, 4095, 65536 * 3 + 5, ChunkSize - 1, ChunkSize,
+                               ChunkSize + 13, 2 * ChunkSize + 100};
+  for (const char* kind : kinds) {
+    for (const std::size_t n : sizes) {
+      // The large sizes once per shape are enough.
+      if (n > ChunkSize && std::string(kind) != "random" && std::string(kind) != "edits") continue;
+      SCOPED_TRACE(std::string(kind) + ", " + std::to_string(n) + " bytes");
+      const Inputs2 d = MakeData(kind, n, random);
+      PassTotals plain, fast;
+      AccumulatePlain(d.a.data(), d.b.data(), n, 24.0L, plain);
+      AccumulateFast(d.a.data(), d.b.data(), n, 24.0L, fast);
+      EXPECT_EQ(fast.Histogram1, plain.Histogram1);
+      EXPECT_EQ(fast.Histogram2, plain.Histogram2);
+      ExpectSameBits(fast.DifferenceSum, plain.DifferenceSum);
+    }
+  }
+}
+
+// Starting sums at binade edges and where increments are exact halves: the bulk
+// step must either give the chain's bits or refuse.
+TEST(FastEngine, SumsStartingAtAwkwardPlaces) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 random(seed);
+  const QuotientTable quotients(24.0L);
+  const long double starts[] = {0.0L, 1.0L / 24.0L, 15.9L, 16.0L, 63.99L,
+                                std::ldexp(1.0L, 30) - 3.0L, std::ldexp(1.0L, 40) - 0.5L,
+                                std::ldexp(1.0L, 61), std::ldexp(1.0L, 61) + 0.25L,
+                                std::ldexp(1.0L, 62), std::ldexp(1.0L, 64) - 1024.0L};
+  for (const long double start : starts) {
+    for (const char* kind : {"random", "edits", "small differences"}) {
+      SCOPED_TRACE(std::string(kind) + " from " + std::to_string(static_cast<double>(start)));
+      const std::size_t n = 200000;
+      const Inputs2 d = MakeData(kind, n, random);
+      PassTotals plain;
+      plain.DifferenceSum = start;
+      AccumulatePlain(d.a.data(), d.b.data(), n, 24.0L, plain);
+      DifferenceCounts counts{};
+      for (std::size_t i = 0; i < n; ++i) ++counts[static_cast<std::size_t>(PairDifference(d.a[i], d.b[i]))];
+      long double sum = start;
+      AddDifferences(sum, d.a.data(), d.b.data(), n, counts, quotients);
+      ExpectSameBits(sum, plain.DifferenceSum);
+    }
+  }
+}
+
+TEST(FastEngine, BulkStepRefusesWhatItCannotKnow) {
+  const QuotientTable quotients(24.0L);
+  DifferenceCounts three{};
+  three[3] = 1;  // 3 / 24 = 0.125
+  // At 2^61 one ulp is 0.25: 0.125 is exactly half an ulp, so the result depends
+  // on the sum's last bit.
+  long double sum = std::ldexp(1.0L, 61);
+  EXPECT_FALSE(AddInBulk(sum, three, quotients));
+  EXPECT_EQ(sum, std::ldexp(1.0L, 61));
+  // A sum of zero has no binade; nothing to add always succeeds.
+  long double zero = 0;
+  EXPECT_FALSE(AddInBulk(zero, three, quotients));
+  EXPECT_TRUE(AddInBulk(zero, DifferenceCounts{}, quotients));
+  // A total that would leave the binade.
+  long double edge = std::ldexp(1.0L, 20) - 1.0L;
+  DifferenceCounts many{};
+  many[255] = 1;
+  EXPECT_FALSE(AddInBulk(edge, many, quotients));
+  // Inside one binade: the chain's result.
+  long double inside = 1100.0L;
+  many[255] = 10;
+  ASSERT_TRUE(AddInBulk(inside, many, quotients));
+  long double chained = 1100.0L;
+  for (int i = 0; i < 10; ++i) chained = 255.0L / 24.0L + chained;
+  ExpectSameBits(inside, chained);
+}
+
+}  // namespace
+}  // namespace korvella
