@@ -15,7 +15,11 @@ namespace korvella {
 namespace {
 
 // Two sets of chunk buffers: one pass is counted while the next is read.
-alignas(64) unsigned char chunks[2][2][ChunkSize];
+// Aligned for large pages.
+alignas(2u << 20) unsigned char chunks[2][2][ChunkSize];
+// One counter per thread; their tables are scattered into at random, so large
+// pages help them too.
+alignas(2u << 20) PairCounter counters[2];
 PassTotals totals;
 
 // A pass is shared out in pieces of this size to whichever thread is free.
@@ -58,7 +62,7 @@ void Merge(const PassCounts& from, PassCounts& into) {
 // The second thread: counts shares of each pass it is given.
 class Helper {
  public:
-  Helper() : thread_([this] { Work(); }) {}
+  explicit Helper(PairCounter& counter) : counter_(counter), thread_([this] { Work(); }) {}
   ~Helper() {
     stop_ = true;
     start_.release();
@@ -79,11 +83,11 @@ class Helper {
     for (;;) {
       start_.acquire();
       if (stop_) return;
-      CountShares(*pass_, *counter_, counts_);
+      CountShares(*pass_, counter_, counts_);
       done_.release();
     }
   }
-  std::unique_ptr<PairCounter> counter_ = std::make_unique<PairCounter>();
+  PairCounter& counter_;
   PassCounts counts_;
   Pass* pass_ = nullptr;
   bool stop_ = false;
@@ -135,9 +139,11 @@ __attribute__((noinline)) void RunComparison() {
   ComparisonResult& result = Result();
   totals = PassTotals{};
   const QuotientTable quotients(result.Tolerance);
-  static PairCounter counter;
+  platform::AdviseLargePages(chunks, sizeof chunks);
+  platform::AdviseLargePages(counters, sizeof counters);
+  PairCounter& counter = counters[0];
   const std::unique_ptr<Helper> helper =
-      result.ComparedLength >= kThreadedFrom ? std::make_unique<Helper>() : nullptr;
+      result.ComparedLength >= kThreadedFrom ? std::make_unique<Helper>(counters[1]) : nullptr;
 
   // The sum of a pass is added while the next pass is counted: its bytes stay in
   // their buffers until the pass after that is read into them.

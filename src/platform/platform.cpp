@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <fpu_control.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -242,6 +243,10 @@ FileHandle OpenForAppendLocked(const char* path, int waitMilliseconds) {
 
 void TruncateTo(FileHandle handle, std::uint64_t length) {
   Retry([&] { return ftruncate(handle, static_cast<off_t>(length)); });
+}
+
+void AdviseLargePages(void* buffer, std::size_t size) {
+  madvise(buffer, size, MADV_HUGEPAGE);
 }
 
 std::uintptr_t ModuleOffset(const void* address) {

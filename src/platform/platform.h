@@ -80,6 +80,10 @@ FileHandle OpenForAppendLocked(const char* path, int waitMilliseconds);
 // undoes a partly written log line after that failure, and leaves the slot as is.
 void TruncateTo(FileHandle handle, std::uint64_t length);
 
+// Asks for large pages behind a long-lived buffer (fewer TLB misses while it is
+// filled and scanned). Only advice: nothing fails if the system says no.
+void AdviseLargePages(void* buffer, std::size_t size);
+
 // --- Code locations ----------------------------------------------------------------
 
 // The address relative to the start of the module (executable or library) that
