@@ -28,7 +28,8 @@ const Data& MakeData(int kind) {
     for (auto& byte : d.a) byte = static_cast<unsigned char>(random());
     d.b = d.a;
     if (kind == 1) {
-      for (std::size_t i = 0; i < kSize / 100; ++i) d.b[random() % kSize] ^= static_cast<unsigned char>(1 + random() % 255);
+      for (std::size_t i = 0; i < kSize / 100; ++i)
+        d.b[random() % kSize] ^= static_cast<unsigned char>(1 + random() % 255);
     }
     if (kind == 2) {
       for (auto& byte : d.b) byte = static_cast<unsigned char>(random());

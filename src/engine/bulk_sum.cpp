@@ -41,7 +41,7 @@ long double FromParts(std::uint64_t significand, int exponent) {
 bool UlpsOf(long double q, int sumExponent, std::uint64_t& ulps) {
   const Parts parts = PartsOf(q);
   const int shift = sumExponent - parts.exponent;  // q's significand >> shift
-  if (shift < 0) return false;                      // q at least as large as the sum's binade
+  if (shift < 0) return false;                     // q at least as large as the sum's binade
   if (shift >= 66) {
     ulps = 0;  // below a quarter ulp
     return true;
@@ -58,15 +58,18 @@ bool UlpsOf(long double q, int sumExponent, std::uint64_t& ulps) {
 }  // namespace
 
 QuotientTable::QuotientTable(long double tolerance) {
-  for (int d = 0; d < 256; ++d) quotient[static_cast<std::size_t>(d)] = static_cast<long double>(d) / tolerance;
+  for (int d = 0; d < 256; ++d)
+    quotient[static_cast<std::size_t>(d)] = static_cast<long double>(d) / tolerance;
 }
 
 bool AddInBulk(long double& sum, const DifferenceCounts& counts, const QuotientTable& quotients) {
   // Equal pairs leave the sum untouched, whatever it is.
-  if (std::all_of(counts.begin() + 1, counts.end(), [](std::uint64_t n) { return n == 0; })) return true;
+  if (std::all_of(counts.begin() + 1, counts.end(), [](std::uint64_t n) { return n == 0; }))
+    return true;
   const Parts s = PartsOf(sum);
   // A positive normal sum: its significand carries the integer bit.
-  if (s.exponent == 0 || s.exponent == 0x7FFF || (s.significand >> 63) == 0 || sum < 0) return false;
+  if (s.exponent == 0 || s.exponent == 0x7FFF || (s.significand >> 63) == 0 || sum < 0)
+    return false;
   Wide total = 0;
   for (std::size_t d = 1; d < 256; ++d) {
     if (counts[d] == 0) continue;

@@ -130,7 +130,8 @@ void AccumulateFast(const unsigned char* bytes1, const unsigned char* bytes2, st
     counter->Count(bytes1 + start, bytes2 + start, length);
     DifferenceCounts differences{};
     counter->Drain(sums.Histogram1, sums.Histogram2, differences);
-    AddDifferences(sums.DifferenceSum, bytes1 + start, bytes2 + start, length, differences, quotients);
+    AddDifferences(sums.DifferenceSum, bytes1 + start, bytes2 + start, length, differences,
+                   quotients);
     start += length;
   } while (start < count);
 }

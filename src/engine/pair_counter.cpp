@@ -28,7 +28,8 @@ void AddWordPairs(std::uint32_t* pairs, std::uint64_t word1, std::uint64_t word2
 
 PairCounter::PairCounter() = default;
 
-void PairCounter::Count(const unsigned char* bytes1, const unsigned char* bytes2, std::size_t count) {
+void PairCounter::Count(const unsigned char* bytes1, const unsigned char* bytes2,
+                        std::size_t count) {
   // The run state lives in locals: the table increments could alias members and
   // would force them through memory on every byte.
   auto& equal = equalBytes_;
@@ -134,7 +135,8 @@ void PairCounter::Drain(ByteHistogram& histogram1, ByteHistogram& histogram2,
       const int magnitude = ByteMagnitude(static_cast<unsigned char>(a));
       for (std::size_t b = 0; b < 256; ++b) {
         const int difference = magnitude - ByteMagnitude(static_cast<unsigned char>(b));
-        differences[static_cast<std::size_t>(difference < 0 ? -difference : difference)] += cells[b];
+        differences[static_cast<std::size_t>(difference < 0 ? -difference : difference)] +=
+            cells[b];
       }
       std::fill_n(cells, 256, 0u);
     }

@@ -1,10 +1,5 @@
 #include "platform/platform.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <ctime>
-
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <fpu_control.h>
@@ -12,6 +7,11 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
 
 namespace korvella::platform {
 namespace {
@@ -36,8 +36,7 @@ void OnFloatingPointTrap(int, siginfo_t* info, void* context) {
   if (info->si_code == FPE_FLTDIV || info->si_code == FPE_INTDIV) code = 200;
   if (info->si_code == FPE_FLTOVF) code = 205;
   const auto* ucontext = static_cast<const ucontext_t*>(context);
-  const void* framePointer =
-      reinterpret_cast<const void*>(ucontext->uc_mcontext.gregs[REG_RBP]);
+  const void* framePointer = reinterpret_cast<const void*>(ucontext->uc_mcontext.gregs[REG_RBP]);
   // The x87 status word keeps the exception flagged; clear it before any more
   // extended arithmetic runs on the way out.
   __asm__ volatile("fnclex");
@@ -207,9 +206,8 @@ FileHandle OpenExistingForProbe(const char* path) {
 
 void CreateIfAbsent(const char* path) {
   if (IoErrorPending()) return;
-  const int fd = Retry([&] {
-    return open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
-  });
+  const int fd =
+      Retry([&] { return open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666); });
   if (fd == -1) {
     // Someone else created it meanwhile, or it was there but not readable:
     // either way appending to it is what follows.
@@ -245,9 +243,7 @@ void TruncateTo(FileHandle handle, std::uint64_t length) {
   Retry([&] { return ftruncate(handle, static_cast<off_t>(length)); });
 }
 
-void AdviseLargePages(void* buffer, std::size_t size) {
-  madvise(buffer, size, MADV_HUGEPAGE);
-}
+void AdviseLargePages(void* buffer, std::size_t size) { madvise(buffer, size, MADV_HUGEPAGE); }
 
 std::uintptr_t ModuleOffset(const void* address) {
   Dl_info info{};
@@ -276,8 +272,9 @@ std::size_t CollectCallLevels(const void* framePointer, const void** levels, std
     if (!InOwnExecutable(returnAddress)) break;  // the start-up code that called main
     const auto* next = static_cast<const void* const*>(frame[0]);
     // Frames lie ever higher on the stack; anything else is not a frame of ours.
-    if (next <= frame || reinterpret_cast<std::uintptr_t>(next) -
-                                 reinterpret_cast<std::uintptr_t>(frame) > (64u << 20)) {
+    if (next <= frame ||
+        reinterpret_cast<std::uintptr_t>(next) - reinterpret_cast<std::uintptr_t>(frame) >
+            (64u << 20)) {
       break;
     }
     frame = next;

@@ -79,11 +79,12 @@ __attribute__((noinline)) void AppendLogLine() {
   log.characterDevice = false;  // the line end never writes the log out
 
   const long double average = AverageScore(result.StatisticalScore, result.PreciseScore);
-  WriteLogPieces(log, start, "Precise: ", FormatFixed(result.PreciseScore, kScoreDigits), "% (T=",
-              FormatFixed(result.Tolerance, 1), "), Stat: ",
-              FormatFixed(result.StatisticalScore, kScoreDigits), "%, Avg: ",
-              FormatFixed(average, kScoreDigits), "% for \"", pair.Name1.View(), "\" and \"",
-              pair.Name2.View(), "\" (", FormatCount(result.ComparedLength), " x2 bytes read)");
+  WriteLogPieces(log, start, "Precise: ", FormatFixed(result.PreciseScore, kScoreDigits),
+                 "% (T=", FormatFixed(result.Tolerance, 1),
+                 "), Stat: ", FormatFixed(result.StatisticalScore, kScoreDigits),
+                 "%, Avg: ", FormatFixed(average, kScoreDigits), "% for \"", pair.Name1.View(),
+                 "\" and \"", pair.Name2.View(), "\" (", FormatCount(result.ComparedLength),
+                 " x2 bytes read)");
   EndLine(log);
   CheckLog(start);
   WriteOut(log);

@@ -2,7 +2,6 @@
 // a true status, and the log must hold whole lines only.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -24,7 +23,8 @@ using ::testing::StartsWith;
 const std::string kHundred = "100.000000000000000";
 const std::string kEmpty = "Error: can'not compare empty files\r\n";
 
-std::string WholeLogLine(const std::string& name1, const std::string& name2, const std::string& size) {
+std::string WholeLogLine(const std::string& name1, const std::string& name2,
+                         const std::string& size) {
   return "Precise: " + kHundred + "% (T=24.0), Stat: " + kHundred + "%, Avg: " + kHundred +
          "% for \"" + name1 + "\" and \"" + name2 + "\" (" + size + " x2 bytes read)\r\n";
 }
@@ -139,9 +139,9 @@ TEST(HostileInputs, SparseFilesOfFiveGibibytes) {
   h2[1] = 1;
   const long double statistical = StatisticalScoreOf(h1, h2, size);
   const long double precise = PreciseScoreOf(1.0L / 24.0L, size);
-  EXPECT_EQ(run.output, ReportLines("5368709120", FormatFixed(precise, 15),
-                                    FormatFixed(statistical, 15),
-                                    FormatFixed(AverageScore(statistical, precise), 15)));
+  EXPECT_EQ(run.output,
+            ReportLines("5368709120", FormatFixed(precise, 15), FormatFixed(statistical, 15),
+                        FormatFixed(AverageScore(statistical, precise), 15)));
 }
 
 }  // namespace

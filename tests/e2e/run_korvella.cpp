@@ -40,13 +40,12 @@ namespace {
 void Bind(int target, Stream stream, const std::string& file, int flags) {
   int fd = -1;
   switch (stream) {
-    case Stream::Closed:
-      close(target);
-      return;
+    case Stream::Closed: close(target); return;
     case Stream::DevNull: fd = open("/dev/null", flags); break;
     case Stream::DevFull: fd = open("/dev/full", flags); break;
     case Stream::File:
-      fd = flags == O_RDONLY ? open(file.c_str(), O_RDONLY) : open(file.c_str(), flags | O_CREAT | O_TRUNC, 0644);
+      fd = flags == O_RDONLY ? open(file.c_str(), O_RDONLY)
+                             : open(file.c_str(), flags | O_CREAT | O_TRUNC, 0644);
       break;
     case Stream::PipeReaderGone: {
       int ends[2];
@@ -74,10 +73,10 @@ void Bind(int target, Stream stream, const std::string& file, int flags) {
 }  // namespace
 
 RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
-  const std::string outputPath = (dir.Path().parent_path() /
-                                  (dir.Path().filename().string() + ".stdout")).string();
-  const std::string inputPath = (dir.Path().parent_path() /
-                                 (dir.Path().filename().string() + ".stdin")).string();
+  const std::string outputPath =
+      (dir.Path().parent_path() / (dir.Path().filename().string() + ".stdout")).string();
+  const std::string inputPath =
+      (dir.Path().parent_path() / (dir.Path().filename().string() + ".stdin")).string();
   if (options.input == Stream::File) {
     std::ofstream(inputPath, std::ios::binary) << options.inputText;
   }

@@ -14,14 +14,14 @@ enum class Stream { File, Closed, DevNull, DevFull, PipeReaderGone, PipeFromText
 struct RunOptions {
   std::vector<std::string> arguments;  // argv after the program's own
   Stream input = Stream::DevNull;
-  std::string inputText;               // Stream::File or PipeFromText: these bytes
+  std::string inputText;  // Stream::File or PipeFromText: these bytes
   Stream output = Stream::File;
-  std::uint64_t fileSizeLimit = 0;     // RLIMIT_FSIZE when nonzero
+  std::uint64_t fileSizeLimit = 0;  // RLIMIT_FSIZE when nonzero
 };
 
 struct RunResult {
-  int status = -1;      // exit status, or 128 + signal
-  std::string output;   // what reached standard output (Stream::File only)
+  int status = -1;     // exit status, or 128 + signal
+  std::string output;  // what reached standard output (Stream::File only)
 };
 
 // A fresh temporary directory, removed with its content at the end of the test.

@@ -1,9 +1,8 @@
 // Complete runs: the report, the log, and the runs cut short by a file that
 // delivers less than it measured.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,8 +20,8 @@ using ::testing::StartsWith;
 const std::string kHundred = "100.000000000000000";
 
 std::string LogLine(const std::string& precise, const std::string& statistical,
-                    const std::string& average, const std::string& name1,
-                    const std::string& name2, const std::string& size) {
+                    const std::string& average, const std::string& name1, const std::string& name2,
+                    const std::string& size) {
   return "Precise: " + precise + "% (T=24.0), Stat: " + statistical + "%, Avg: " + average +
          "% for \"" + name1 + "\" and \"" + name2 + "\" (" + size + " x2 bytes read)\r\n";
 }
@@ -33,10 +32,11 @@ TEST(Report, IdenticalFilesOf1024Bytes) {
   dir.Put("b.bin", std::string(1024, 'q'));
   const RunResult run = RunKorvella(dir, {.arguments = {"a.bin", "b.bin"}});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output, "Size: 1024 bytes\r\n"
-                        "Precise: 100.000000000000000 %\r\n"
-                        "Statistical: 100.000000000000000 %\r\n"
-                        "Average: 100.000000000000000 %\r\n");
+  EXPECT_EQ(run.output,
+            "Size: 1024 bytes\r\n"
+            "Precise: 100.000000000000000 %\r\n"
+            "Statistical: 100.000000000000000 %\r\n"
+            "Average: 100.000000000000000 %\r\n");
   EXPECT_EQ(dir.Get("korvella.log"),
             "Precise: 100.000000000000000% (T=24.0), Stat: 100.000000000000000%, Avg: "
             "100.000000000000000% for \"a.bin\" and \"b.bin\" (1024 x2 bytes read)\r\n");
@@ -69,8 +69,8 @@ TEST(Report, OneByteZeroAgainstFF) {
   dir.Put("a", std::string(1, '\0'));
   dir.Put("b", "\xff");
   const RunResult run = RunKorvella(dir, {.arguments = {"a", "b"}});
-  EXPECT_EQ(run.output, ReportLines("1", "95.833333333333333", "0.000000000000000",
-                                    "47.916666666666667"));
+  EXPECT_EQ(run.output,
+            ReportLines("1", "95.833333333333333", "0.000000000000000", "47.916666666666667"));
 }
 
 TEST(ShortRead, AFileThatDeliversLessThanItsSize) {
@@ -87,7 +87,8 @@ TEST(ShortRead, AFileThatDeliversLessThanItsSize) {
   const Case cases[] = {
       {"first file short", {sysfs, "big"}, "Error reading file " + sysfs + "\r\n"},
       {"second file short", {"big", sysfs}, "Error reading file " + sysfs + "\r\n"},
-      {"both short: the first is named", {sysfs, "/sys/kernel/mm/transparent_hugepage/defrag"},
+      {"both short: the first is named",
+       {sysfs, "/sys/kernel/mm/transparent_hugepage/defrag"},
        "Error reading file " + sysfs + "\r\n"},
   };
   for (const auto& c : cases) {

@@ -1,7 +1,6 @@
 // The command line, the input files and the failure report, seen from outside.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <regex>
@@ -40,7 +39,8 @@ TEST(CommandLineAndInputs, RunsThatEndWithStatus1) {
       {"missing second file", {"seven", "nope"}, CantOpen("nope") + kUsage},
       {"a directory", {"sub", "seven"}, CantOpen("sub") + kUsage},
       {"a directory second", {"seven", "sub"}, CantOpen("sub") + kUsage},
-      {"missing path with backslashes, printed as typed", {"seven", "sub\\nope"},
+      {"missing path with backslashes, printed as typed",
+       {"seven", "sub\\nope"},
        CantOpen("sub\\nope") + kUsage},
       {"empty first", {"empty", "seven"}, kEmpty + kUsage},
       {"empty second", {"seven", "empty"}, kEmpty + kUsage},
@@ -86,9 +86,11 @@ TEST(CommandLineAndInputs, EmptyNameReadsStandardInput) {
   const RunResult run =
       RunKorvella(dir, {.arguments = {"", "b"}, .input = Stream::File, .inputText = "hello"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output, ReportLines("5", "100.000000000000000", "100.000000000000000", "100.000000000000000"));
+  EXPECT_EQ(run.output,
+            ReportLines("5", "100.000000000000000", "100.000000000000000", "100.000000000000000"));
 
-  const RunResult empty = RunKorvella(dir, {.arguments = {"", "b"}, .input = Stream::File, .inputText = ""});
+  const RunResult empty =
+      RunKorvella(dir, {.arguments = {"", "b"}, .input = Stream::File, .inputText = ""});
   EXPECT_EQ(empty.output, kEmpty + kUsage);
   EXPECT_EQ(empty.status, 1);
 }
@@ -105,8 +107,9 @@ TEST(CommandLineAndInputs, AFifoDoesNotBlockTheOpen) {
 
 // "Runtime error N at $XXXXXXXX", the location again, level lines, empty line.
 void ExpectFailureReport(const std::string& output, int code, std::size_t minLevels) {
-  const std::regex head("Runtime error " + std::to_string(code) +
-                        " at \\$([0-9A-F]{8})\r\n  \\$([0-9A-F]{8})\r\n((?:  \\$[0-9A-F]{8}\r\n)*)\r\n");
+  const std::regex head(
+      "Runtime error " + std::to_string(code) +
+      " at \\$([0-9A-F]{8})\r\n  \\$([0-9A-F]{8})\r\n((?:  \\$[0-9A-F]{8}\r\n)*)\r\n");
   std::smatch match;
   ASSERT_TRUE(std::regex_search(output, match, head)) << output;
   EXPECT_EQ(match[1], match[2]);
@@ -117,8 +120,8 @@ void ExpectFailureReport(const std::string& output, int code, std::size_t minLev
 TEST(FailureReport, SizeQueryOnAPipe) {
   TempDir dir;
   dir.Put("b", "hello");
-  const RunResult run =
-      RunKorvella(dir, {.arguments = {"", "b"}, .input = Stream::PipeFromText, .inputText = "hello"});
+  const RunResult run = RunKorvella(
+      dir, {.arguments = {"", "b"}, .input = Stream::PipeFromText, .inputText = "hello"});
   EXPECT_EQ(run.status, 156);
   // Location, repeated location, main, start-up code, empty line.
   ExpectFailureReport(run.output, 156, 2);

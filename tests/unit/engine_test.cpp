@@ -1,7 +1,6 @@
 #include "engine/engine.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>

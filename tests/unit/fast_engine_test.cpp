@@ -60,10 +60,23 @@ TEST(FastEngine, SameBitsAsThePlainSweep) {
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937_64 random(seed);
-  const char* kinds[] = {"identical",        "random", "edits", "one difference everywhere",
-                         "runs",             "small differences", "sparse large differences"};
-  const std::size_t sizes[] = {1, 7, 8, 9, 4095, 65536 * 3 + 5, ChunkSize - 1, ChunkSize,
-                               ChunkSize + 13, 2 * ChunkSize + 100};
+  const char* kinds[] = {"identical",
+                         "random",
+                         "edits",
+                         "one difference everywhere",
+                         "runs",
+                         "small differences",
+                         "sparse large differences"};
+  const std::size_t sizes[] = {1,
+                               7,
+                               8,
+                               9,
+                               4095,
+                               65536 * 3 + 5,
+                               ChunkSize - 1,
+                               ChunkSize,
+                               ChunkSize + 13,
+                               2 * ChunkSize + 100};
   for (const char* kind : kinds) {
     for (const std::size_t n : sizes) {
       // The large sizes once per shape are enough.
@@ -87,10 +100,17 @@ TEST(FastEngine, SumsStartingAtAwkwardPlaces) {
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937_64 random(seed);
   const QuotientTable quotients(24.0L);
-  const long double starts[] = {0.0L, 1.0L / 24.0L, 15.9L, 16.0L, 63.99L,
-                                std::ldexp(1.0L, 30) - 3.0L, std::ldexp(1.0L, 40) - 0.5L,
-                                std::ldexp(1.0L, 61), std::ldexp(1.0L, 61) + 0.25L,
-                                std::ldexp(1.0L, 62), std::ldexp(1.0L, 64) - 1024.0L};
+  const long double starts[] = {0.0L,
+                                1.0L / 24.0L,
+                                15.9L,
+                                16.0L,
+                                63.99L,
+                                std::ldexp(1.0L, 30) - 3.0L,
+                                std::ldexp(1.0L, 40) - 0.5L,
+                                std::ldexp(1.0L, 61),
+                                std::ldexp(1.0L, 61) + 0.25L,
+                                std::ldexp(1.0L, 62),
+                                std::ldexp(1.0L, 64) - 1024.0L};
   for (const long double start : starts) {
     for (const char* kind : {"random", "edits", "small differences"}) {
       SCOPED_TRACE(std::string(kind) + " from " + std::to_string(static_cast<double>(start)));
@@ -100,7 +120,8 @@ TEST(FastEngine, SumsStartingAtAwkwardPlaces) {
       plain.DifferenceSum = start;
       AccumulatePlain(d.a.data(), d.b.data(), n, 24.0L, plain);
       DifferenceCounts counts{};
-      for (std::size_t i = 0; i < n; ++i) ++counts[static_cast<std::size_t>(PairDifference(d.a[i], d.b[i]))];
+      for (std::size_t i = 0; i < n; ++i)
+        ++counts[static_cast<std::size_t>(PairDifference(d.a[i], d.b[i]))];
       long double sum = start;
       AddDifferences(sum, d.a.data(), d.b.data(), n, counts, quotients);
       ExpectSameBits(sum, plain.DifferenceSum);

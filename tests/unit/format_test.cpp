@@ -9,6 +9,8 @@
 #include <random>
 #include <string>
 
+#include "support/exact_decimal.h"
+
 namespace korvella {
 namespace {
 
@@ -66,52 +68,12 @@ TEST(FormatFixed, Table) {
 
 TEST(FormatCount, Table) {
   const std::pair<std::uint64_t, const char*> rows[] = {
-      {0, "0"}, {1024, "1024"}, {8388608, "8388608"}, {5368709120, "5368709120"},
+      {0, "0"},
+      {1024, "1024"},
+      {8388608, "8388608"},
+      {5368709120, "5368709120"},
       {18446744073709551615u, "18446744073709551615"}};
   for (const auto& [count, text] : rows) EXPECT_EQ(FormatCount(count), text);
-}
-
-// The exact decimal value of v in [0, 100) rounded half-up to 15 places, from the
-// significand in integers: v = m * 2^(e - 63), e = exponent - 16383.
-struct ExactRounding {
-  std::string text;
-  bool nearHalfway;  // within 2e-19 of a halfway point: the procedure decides
-};
-
-ExactRounding RoundExactly(long double v) {
-  __extension__ typedef unsigned __int128 u128;
-  std::uint64_t m;
-  std::uint16_t se;
-  std::memcpy(&m, &v, 8);
-  std::memcpy(&se, reinterpret_cast<const char*>(&v) + 8, 2);
-  const int shift = 63 - (static_cast<int>(se & 0x7FFF) - 16383);  // v = m / 2^shift
-  // v * 10^15 = m * 10^15 / 2^shift; split into whole units and the remainder.
-  // 10^15 < 2^50, m < 2^64: m * 10^15 fits in 114 bits.
-  const u128 scaled = static_cast<u128>(m) * 1000000000000000ull;
-  u128 units, remainder, denominator;
-  if (shift >= 128) {
-    units = 0;
-    remainder = 0;  // far below one unit; treat as 0 with no tie nearby
-    denominator = 1;
-    if (scaled != 0) remainder = 1, denominator = 4;
-  } else {
-    denominator = static_cast<u128>(1) << shift;
-    units = scaled >> shift;
-    remainder = scaled & (denominator - 1);
-  }
-  // Rounding half up.
-  const bool up = remainder * 2 >= denominator;
-  // Distance to the halfway point, in units of 10^-15: |remainder/denominator - 1/2|.
-  // Near when that distance * 1e-15 < 2e-19, i.e. < 2e-4 units.
-  const long double fraction = static_cast<long double>(remainder) / static_cast<long double>(denominator);
-  const bool near = std::fabs(fraction - 0.5L) < 2.1e-4L;
-  const u128 rounded = units + (up ? 1 : 0);
-  const std::uint64_t whole = static_cast<std::uint64_t>(rounded / 1000000000000000ull);
-  const std::uint64_t part = static_cast<std::uint64_t>(rounded % 1000000000000000ull);
-  char text[64];
-  std::snprintf(text, sizeof text, "%llu.%015llu", static_cast<unsigned long long>(whole),
-                static_cast<unsigned long long>(part));
-  return {text, near};
 }
 
 TEST(FormatFixed, AgreesWithExactRoundingAwayFromHalfwayPoints) {
@@ -138,11 +100,12 @@ TEST(FormatFixed, AgreesWithExactRoundingAwayFromHalfwayPoints) {
         break;
       }
       default:  // any significand in any binade of [2^-64, 64)
-        v = Bits(static_cast<std::uint16_t>(16383 - 64 + random() % 70), random() | 0x8000000000000000u);
+        v = Bits(static_cast<std::uint16_t>(16383 - 64 + random() % 70),
+                 random() | 0x8000000000000000u);
         break;
     }
     if (!(v >= 0 && v < 100)) continue;
-    const ExactRounding exact = RoundExactly(v);
+    const testing::ExactRounding exact = testing::RoundExactly(v);
     if (exact.nearHalfway) continue;
     ++checked;
     ASSERT_EQ(FormatFixed(v, 15), exact.text) << "value " << std::hexfloat << v;

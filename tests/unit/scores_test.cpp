@@ -28,7 +28,8 @@ struct Scores {
 Scores Compare(const Bytes& a, const Bytes& b) {
   PassTotals totals;
   AccumulatePlain(a.data(), b.data(), a.size(), 24.0L, totals);
-  const long double statistical = StatisticalScoreOf(totals.Histogram1, totals.Histogram2, a.size());
+  const long double statistical =
+      StatisticalScoreOf(totals.Histogram1, totals.Histogram2, a.size());
   const long double precise = PreciseScoreOf(totals.DifferenceSum, a.size());
   return {precise, statistical, AverageScore(statistical, precise), totals.DifferenceSum};
 }
@@ -69,19 +70,47 @@ struct EngineCase {
 };
 
 const EngineCase kEngine[] = {
-    {"00 against FF", {0x00}, {0xFF}, "95.833333333333333335646", "0.000000000000000000000",
+    {"00 against FF",
+     {0x00},
+     {0xFF},
+     "95.833333333333333335646",
+     "0.000000000000000000000",
      "47.916666666666666667823"},
-    {"7F against 80", {0x7F}, {0x80}, "0.0000000000000000000", "0.0000000000000000000",
+    {"7F against 80",
+     {0x7F},
+     {0x80},
+     "0.0000000000000000000",
+     "0.0000000000000000000",
      "0.0000000000000000000"},
-    {"00 against 18", {0x00}, {0x18}, "0.0000000000000000000", "0.0000000000000000000",
+    {"00 against 18",
+     {0x00},
+     {0x18},
+     "0.0000000000000000000",
+     "0.0000000000000000000",
      "0.0000000000000000000"},
-    {"00 against 17", {0x00}, {0x17}, "4.166666666666666671292", "0.0000000000000000000",
+    {"00 against 17",
+     {0x00},
+     {0x17},
+     "4.166666666666666671292",
+     "0.0000000000000000000",
      "2.083333333333333335646"},
-    {"00 03 against 03 00", {0x00, 0x03}, {0x03, 0x00}, "87.500000000000000000000",
-     "100.000000000000000000000", "93.750000000000000000000"},
-    {"00 80 against 80 00", {0x00, 0x80}, {0x80, 0x00}, "0.000000000000000000000",
-     "100.000000000000000000000", "50.000000000000000000000"},
-    {"00 08 against 08 00", {0x00, 0x08}, {0x08, 0x00}, "66.66666666666666666", "100.0000000000000000000",
+    {"00 03 against 03 00",
+     {0x00, 0x03},
+     {0x03, 0x00},
+     "87.500000000000000000000",
+     "100.000000000000000000000",
+     "93.750000000000000000000"},
+    {"00 80 against 80 00",
+     {0x00, 0x80},
+     {0x80, 0x00},
+     "0.000000000000000000000",
+     "100.000000000000000000000",
+     "50.000000000000000000000"},
+    {"00 08 against 08 00",
+     {0x00, 0x08},
+     {0x08, 0x00},
+     "66.66666666666666666",
+     "100.0000000000000000000",
      "83.3333333333333333"},
     {"eight 00 against seven 00 and 03", Repeat(0, 8), Then(Repeat(0, 7), 3),
      "98.437500000000000000000", "50.000000000000000000000", "74.218750000000000000000"},
@@ -89,7 +118,11 @@ const EngineCase kEngine[] = {
      "98.958333333333333335646", "0.000000000000000000000", "49.479166666666666667823"},
     {"ascending against shifted by one", Ascending(), Shifted(), "91.699218750000000027755",
      "100.000000000000000000000", "95.849609375000000013877"},
-    {"identical, 1 byte", {0x5A}, {0x5A}, "100.000000000000000000000", "100.000000000000000000000",
+    {"identical, 1 byte",
+     {0x5A},
+     {0x5A},
+     "100.000000000000000000000",
+     "100.000000000000000000000",
      "100.000000000000000000000"},
     {"identical, 1024 bytes", Ascending(), Ascending(), "100.000000000000000000000",
      "100.000000000000000000000", "100.000000000000000000000"},
@@ -116,7 +149,8 @@ TEST(Scores, ExactValuesWithoutTheClamp) {
   EXPECT_EQ(PreciseScoreOf(10.625L, 1), 0.0L);
   // 00 against FF: the statistical sum before the clamp is -300.
   EXPECT_EQ(Compare({0x00}, {0xFF}).differenceSum, 1.0L / 24.0L);
-  EXPECT_THAT(Decimal(Compare({0x00}, {0xFF}).differenceSum), StartsWith("0.041666666666666666667796"));
+  EXPECT_THAT(Decimal(Compare({0x00}, {0xFF}).differenceSum),
+              StartsWith("0.041666666666666666667796"));
   // Four 00 against three 00 and 01: the running sum ends at exactly 0.
   PassTotals totals;
   const Bytes a = Repeat(0, 4), b = Then(Repeat(0, 3), 1);

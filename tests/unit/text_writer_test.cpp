@@ -1,8 +1,7 @@
 #include "output/text_writer.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
@@ -28,7 +27,8 @@ class PipeStream : public ::testing::Test {
     std::string out;
     char buffer[4096];
     ssize_t got;
-    while ((got = read(fds_[0], buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<size_t>(got));
+    while ((got = read(fds_[0], buffer, sizeof buffer)) > 0)
+      out.append(buffer, static_cast<size_t>(got));
     return out;
   }
   int fds_[2] = {-1, -1};
