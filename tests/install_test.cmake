@@ -1,0 +1,20 @@
+# Installs into PREFIX, then checks the files and runs the installed program.
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "install failed: ${result}")
+endif()
+foreach(file bin/korvella share/man/man1/korvella.1.gz)
+  if(NOT EXISTS "${PREFIX}/${file}")
+    message(FATAL_ERROR "missing after install: ${file}")
+  endif()
+endforeach()
+execute_process(COMMAND "${PREFIX}/bin/korvella" RESULT_VARIABLE status OUTPUT_VARIABLE output)
+# CMake folds CR LF into LF when it captures output; the bytes are checked elsewhere.
+string(REPLACE "\r" "" output "${output}")
+set(expected "korvella 1.0 - measures how alike two files are\nUsage: korvella.exe <file1> <file2>\n")
+if(NOT status EQUAL 1 OR NOT output STREQUAL expected)
+  message(FATAL_ERROR "installed korvella: status ${status}, output '${output}'")
+endif()
+file(REMOVE_RECURSE "${PREFIX}")
