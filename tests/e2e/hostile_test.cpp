@@ -93,6 +93,17 @@ TEST(HostileInputs, SpecialFilesEndAsSpecified) {
   close(sock);
 }
 
+TEST(HostileInputs, AReadTheSystemRefusesEndsInTheFailureReport) {
+  // Standard input open for writing only: it can be measured, but not read (EBADF).
+  TempDir dir;
+  dir.Put("b", "hello");
+  const RunResult run = RunKorvella(
+      dir, {.arguments = {"", "b"}, .input = Stream::WriteOnlyFile, .inputText = "hello"});
+  EXPECT_EQ(run.status, 6);
+  EXPECT_THAT(run.output, StartsWith("Runtime error 6 at $"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "korvella.log"));
+}
+
 TEST(HostileInputs, OddNamesArePrintedAndLoggedByteForByte) {
   const std::string longName(300, 'L');
   const std::string names[] = {"with space", "with\ttab", "caf\xe9 \x80\xff", "-leading-dash",

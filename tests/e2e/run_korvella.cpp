@@ -41,6 +41,7 @@ void Bind(int target, Stream stream, const std::string& file, int flags) {
   int fd = -1;
   switch (stream) {
     case Stream::Closed: close(target); return;
+    case Stream::WriteOnlyFile: fd = open(file.c_str(), O_WRONLY); break;
     case Stream::DevNull: fd = open("/dev/null", flags); break;
     case Stream::DevFull: fd = open("/dev/full", flags); break;
     case Stream::File:
@@ -77,7 +78,7 @@ RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
       (dir.Path().parent_path() / (dir.Path().filename().string() + ".stdout")).string();
   const std::string inputPath =
       (dir.Path().parent_path() / (dir.Path().filename().string() + ".stdin")).string();
-  if (options.input == Stream::File) {
+  if (options.input == Stream::File || options.input == Stream::WriteOnlyFile) {
     std::ofstream(inputPath, std::ios::binary) << options.inputText;
   }
   std::vector<std::string> args{KORVELLA_BINARY};
@@ -89,7 +90,8 @@ RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
   const pid_t child = fork();
   if (child == 0) {
     if (chdir(dir.Path().c_str()) != 0) _exit(252);
-    Bind(0, options.input, options.input == Stream::File ? inputPath : options.inputText, O_RDONLY);
+    const bool fromFile = options.input == Stream::File || options.input == Stream::WriteOnlyFile;
+    Bind(0, options.input, fromFile ? inputPath : options.inputText, O_RDONLY);
     Bind(1, options.output, outputPath, O_WRONLY);
     if (options.fileSizeLimit != 0) {
       const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};

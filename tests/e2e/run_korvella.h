@@ -9,7 +9,8 @@
 namespace korvella::testing {
 
 // What standard input and standard output are bound to.
-enum class Stream { File, Closed, DevNull, DevFull, PipeReaderGone, PipeFromText };
+// WriteOnlyFile: the input file opened for writing only, so reading it fails.
+enum class Stream { File, WriteOnlyFile, Closed, DevNull, DevFull, PipeReaderGone, PipeFromText };
 
 struct RunOptions {
   std::vector<std::string> arguments;  // argv after the program's own

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -194,6 +196,34 @@ TEST(Log, DiskFullLeavesTheEarlierBytesAndNoTornLine) {
     ExpectReportThenFailure(run, 101);
     EXPECT_EQ(dir.Get("korvella.log"), before);
   }
+}
+
+TEST(Log, ARunWaitsForTheLockThenGivesUpAsASharingViolation) {
+  TempDir dir;
+  dir.Put("a", "abc");
+  dir.Put("b", "abc");
+  dir.Put("korvella.log", "held\r\n");
+  const int held = open((dir / "korvella.log").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+
+  // Released after a second: the run waits, then appends.
+  std::thread release([held] {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    flock(held, LOCK_UN);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunKorvella(dir, {.arguments = {"a", "b"}}).status, 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+  release.join();
+  EXPECT_EQ(dir.Get("korvella.log"),
+            "held\r\n" + LogLine(kHundred, kHundred, kHundred, "a", "b", "3"));
+
+  // Held for good: after ten seconds the run gives up, the log untouched.
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  const std::string before = dir.Get("korvella.log");
+  ExpectReportThenFailure(RunKorvella(dir, {.arguments = {"a", "b"}}), 5);
+  EXPECT_EQ(dir.Get("korvella.log"), before);
+  close(held);
 }
 
 TEST(Log, ParallelRunsEachAppendTheirWholeLine) {
