@@ -14,7 +14,6 @@ namespace {
 const std::string kBanner = "korvella 1.0 - measures how alike two files are\r\n";
 const std::string kSame = "Error: the same name in both.\r\n";
 const std::string kEmpty = "Error: can'not compare empty files\r\n";
-const std::string kWarning = "Warning: file sizes mismatch, take care!\r\n";
 std::string CantOpen(const std::string& name) { return "Error: can't open file " + name + "\r\n"; }
 
 struct EndCase {
@@ -69,15 +68,6 @@ TEST(CommandLineAndInputs, SeparatorsAndSpellingsOfOneFile) {
   const RunResult run = RunKorvella(dir, {.arguments = {"sub/x", "sub\\x"}});
   EXPECT_EQ(run.status, 0);
   EXPECT_THAT(run.output, ::testing::StartsWith("Size: 3 bytes\r\n"));
-}
-
-TEST(CommandLineAndInputs, SizesDifferTheWarningAndTheSmallerSize) {
-  TempDir dir;
-  dir.Put("ten", "0123456789");
-  dir.Put("seven", "0123456");
-  const RunResult run = RunKorvella(dir, {.arguments = {"ten", "seven"}});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_THAT(run.output, ::testing::StartsWith(kWarning + "Size: 7 bytes\r\n"));
 }
 
 TEST(CommandLineAndInputs, EmptyNameReadsStandardInput) {
