@@ -55,7 +55,7 @@ TEST(FailingOutput, StandardOutputEnds) {
   }
 }
 
-TEST(HostileInputs, SpecialFilesEndAsSpecified) {
+TEST(HostileInputs, SpecialFilesEndWithTheirMessageOrCode) {
   TempDir dir;
   dir.Put("b", "0123456789");
   ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);

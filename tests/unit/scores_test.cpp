@@ -14,7 +14,7 @@ using Bytes = std::vector<unsigned char>;
 using ::testing::StartsWith;
 
 // The exact decimal value of an 80-bit number, to 30 places (glibc prints it
-// exactly), so the spec's digits can be compared as a prefix.
+// exactly), so known digits can be compared as a prefix.
 std::string Decimal(long double value) {
   char text[128];
   std::snprintf(text, sizeof text, "%.30Lf", value);
@@ -130,7 +130,7 @@ const EngineCase kEngine[] = {
      "100.000000000000000000000", "100.000000000000000000000"},
 };
 
-TEST(Scores, SpecifiedExamples) {
+TEST(Scores, KnownExamples) {
   for (const auto& c : kEngine) {
     SCOPED_TRACE(c.name);
     const Scores s = Compare(c.a, c.b);
