@@ -1,8 +1,8 @@
 #include "engine/bulk_sum.h"
 
 #include <algorithm>
-#include <cstring>
 
+#include "engine/extended.h"
 #include "engine/scores.h"
 
 namespace korvella {
@@ -14,34 +14,15 @@ __extension__ typedef unsigned __int128 Wide;
 // one (where the binade changes) costs little.
 constexpr std::size_t kFallbackBlock = 64 * 1024;
 
-struct Parts {
-  std::uint64_t significand;
-  int exponent;  // biased exponent field
-};
-
-Parts PartsOf(long double value) {
-  Parts parts{};
-  std::uint16_t signAndExponent = 0;
-  std::memcpy(&parts.significand, &value, 8);
-  std::memcpy(&signAndExponent, reinterpret_cast<const char*>(&value) + 8, 2);
-  parts.exponent = signAndExponent & 0x7FFF;
-  return parts;
-}
-
-long double FromParts(std::uint64_t significand, int exponent) {
-  long double value = 0;
-  const auto field = static_cast<std::uint16_t>(exponent);
-  std::memcpy(&value, &significand, 8);
-  std::memcpy(reinterpret_cast<char*>(&value) + 8, &field, 2);
-  return value;
-}
+// The exponent field alone: the sums and quotients here are never negative.
+int ExponentOf(const ExtendedBits& bits) { return bits.signAndExponent & 0x7FFF; }
 
 // q in ulps of a sum whose exponent field is `sumExponent`, rounded to nearest;
 // false when the part below the ulp is exactly one half.
 bool UlpsOf(long double q, int sumExponent, std::uint64_t& ulps) {
-  const Parts parts = PartsOf(q);
-  const int shift = sumExponent - parts.exponent;  // q's significand >> shift
-  if (shift < 0) return false;                     // q at least as large as the sum's binade
+  const ExtendedBits parts = BitsOf(q);
+  const int shift = sumExponent - ExponentOf(parts);  // q's significand >> shift
+  if (shift < 0) return false;                        // q at least as large as the sum's binade
   if (shift >= 66) {
     ulps = 0;  // below a quarter ulp
     return true;
@@ -66,22 +47,23 @@ bool AddInBulk(long double& sum, const DifferenceCounts& counts, const QuotientT
   // Equal pairs leave the sum untouched, whatever it is.
   if (std::all_of(counts.begin() + 1, counts.end(), [](std::uint64_t n) { return n == 0; }))
     return true;
-  const Parts s = PartsOf(sum);
+  const ExtendedBits s = BitsOf(sum);
+  const int exponent = ExponentOf(s);
   // A positive normal sum: its significand carries the integer bit.
-  if (s.exponent == 0 || s.exponent == 0x7FFF || (s.significand >> 63) == 0 || sum < 0)
-    return false;
+  if (exponent == 0 || exponent == 0x7FFF || (s.significand >> 63) == 0 || sum < 0) return false;
   Wide total = 0;
   for (std::size_t d = 1; d < 256; ++d) {
     if (counts[d] == 0) continue;
     std::uint64_t ulps = 0;
-    if (!UlpsOf(quotients.quotient[d], s.exponent, ulps)) return false;
+    if (!UlpsOf(quotients.quotient[d], exponent, ulps)) return false;
     total += static_cast<Wide>(counts[d]) * ulps;
   }
   // Every partial sum lies between S and the final one: all stay in the binade
   // exactly when the final one does.
   const Wide result = static_cast<Wide>(s.significand) + total;
   if (result >> 64 != 0) return false;
-  sum = FromParts(static_cast<std::uint64_t>(result), s.exponent);
+  sum = ExtendedFromBits(false, static_cast<std::uint16_t>(exponent),
+                         static_cast<std::uint64_t>(result));
   return true;
 }
 

@@ -161,6 +161,7 @@ __attribute__((noinline)) void RunComparison() {
     pending.count = 0;
   };
 
+  PassCounts counts;
   std::uint64_t remaining = result.ComparedLength;
   ReadPass current{0, NextLength(remaining)};
   ReadBoth(current);
@@ -178,7 +179,6 @@ __attribute__((noinline)) void RunComparison() {
     const ReadPass next{1 - current.set, NextLength(remaining)};
     if (!last) ReadBoth(next);
 
-    static PassCounts counts;
     CountShares(pass, counter, counts);
     if (helper) Merge(helper->Finish(), counts);
     for (std::size_t i = 0; i < 256; ++i) {

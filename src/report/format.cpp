@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
+
+#include "engine/extended.h"
 
 namespace korvella {
 namespace {
@@ -11,19 +12,6 @@ namespace {
 constexpr int DigitBudget = 17;
 // Enough quotients for the largest finite 80-bit value (about 1.19e4932).
 constexpr int kMaxQuotients = 4940;
-
-struct Bits {
-  std::uint64_t significand;
-  std::uint16_t signAndExponent;
-};
-
-Bits BitsOf(long double value) {
-  Bits bits{};
-  std::memcpy(&bits.significand, &value, sizeof bits.significand);
-  std::memcpy(&bits.signAndExponent, reinterpret_cast<const char*>(&value) + 8,
-              sizeof bits.signAndExponent);
-  return bits;
-}
 
 // The digit string: a carry position in front, then the digits computed so far.
 class DigitString {
@@ -71,17 +59,8 @@ int DigitOf(long double v) {
 
 }  // namespace
 
-long double ExtendedFromBits(bool negative, std::uint16_t exponent, std::uint64_t significand) {
-  long double value = 0;
-  const std::uint16_t signAndExponent =
-      static_cast<std::uint16_t>((negative ? 0x8000 : 0) | (exponent & 0x7FFF));
-  std::memcpy(&value, &significand, sizeof significand);
-  std::memcpy(reinterpret_cast<char*>(&value) + 8, &signAndExponent, sizeof signAndExponent);
-  return value;
-}
-
 std::string FormatFixed(long double value, int fractionDigits) {
-  const Bits bits = BitsOf(value);
+  const ExtendedBits bits = BitsOf(value);
   const bool negative = (bits.signAndExponent & 0x8000) != 0;
   if ((bits.signAndExponent & 0x7FFF) == 0x7FFF) {
     if ((bits.significand & 0x7FFFFFFFFFFFFFFFu) != 0) return "Nan";

@@ -8,9 +8,6 @@
 
 namespace korvella {
 
-// Builds an 80-bit value from its sign, 15-bit exponent field and 64-bit significand.
-long double ExtendedFromBits(bool negative, std::uint16_t exponent, std::uint64_t significand);
-
 // The value in fixed-point notation with `fractionDigits` digits after the point
 // (at most 17 are computed); "+Inf", "-Inf" or "Nan" for values that are not finite.
 std::string FormatFixed(long double value, int fractionDigits);

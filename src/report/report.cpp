@@ -12,10 +12,10 @@ namespace {
 
 constexpr int kScoreDigits = 15;
 
-// Writes each piece, checking after every one.
-template <typename... Pieces>
-void WritePieces(TextWriter& stream, const Pieces&... pieces) {
-  ((Write(stream, std::string_view(pieces)), CheckIo()), ...);
+// Writes each piece, followed by `check`.
+template <typename Check, typename... Pieces>
+void WritePieces(TextWriter& stream, Check check, const Pieces&... pieces) {
+  ((Write(stream, std::string_view(pieces)), check()), ...);
 }
 
 // The log as it was before this run's line: a failed write-out leaves no torn
@@ -30,13 +30,8 @@ __attribute__((noinline)) void CheckLog(const LogStart& start) {
   CheckIo();
 }
 
-template <typename... Pieces>
-void WriteLogPieces(TextWriter& log, const LogStart& start, const Pieces&... pieces) {
-  ((Write(log, std::string_view(pieces)), CheckLog(start)), ...);
-}
-
 void WriteReportLine(std::string_view label, const std::string& value, std::string_view after) {
-  WritePieces(ConsoleOut(), label, value, after);
+  WritePieces(ConsoleOut(), CheckIo, label, value, after);
   EndLine(ConsoleOut());
   CheckIo();
 }
@@ -79,12 +74,13 @@ __attribute__((noinline)) void AppendLogLine() {
   log.characterDevice = false;  // the line end never writes the log out
 
   const long double average = AverageScore(result.StatisticalScore, result.PreciseScore);
-  WriteLogPieces(log, start, "Precise: ", FormatFixed(result.PreciseScore, kScoreDigits),
-                 "% (T=", FormatFixed(result.Tolerance, 1),
-                 "), Stat: ", FormatFixed(result.StatisticalScore, kScoreDigits),
-                 "%, Avg: ", FormatFixed(average, kScoreDigits), "% for \"", pair.Name1.View(),
-                 "\" and \"", pair.Name2.View(), "\" (", FormatCount(result.ComparedLength),
-                 " x2 bytes read)");
+  WritePieces(
+      log, [&start] { CheckLog(start); },
+      "Precise: ", FormatFixed(result.PreciseScore, kScoreDigits),
+      "% (T=", FormatFixed(result.Tolerance, 1),
+      "), Stat: ", FormatFixed(result.StatisticalScore, kScoreDigits),
+      "%, Avg: ", FormatFixed(average, kScoreDigits), "% for \"", pair.Name1.View(), "\" and \"",
+      pair.Name2.View(), "\" (", FormatCount(result.ComparedLength), " x2 bytes read)");
   EndLine(log);
   CheckLog(start);
   WriteOut(log);

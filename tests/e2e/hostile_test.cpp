@@ -101,6 +101,7 @@ TEST(HostileInputs, AReadTheSystemRefusesEndsInTheFailureReport) {
       dir, {.arguments = {"", "b"}, .input = Stream::WriteOnlyFile, .inputText = "hello"});
   EXPECT_EQ(run.status, 6);
   EXPECT_THAT(run.output, StartsWith("Runtime error 6 at $"));
+  ExpectFailureReport(run.output, 6, 2);
   EXPECT_FALSE(std::filesystem::exists(dir / "korvella.log"));
 }
 

@@ -1,6 +1,7 @@
 #include "run_korvella.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <stdexcept>
 
 namespace korvella::testing {
@@ -112,6 +114,17 @@ RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
   std::remove(outputPath.c_str());
   std::remove(inputPath.c_str());
   return result;
+}
+
+void ExpectFailureReport(const std::string& output, int code, std::size_t minLevels) {
+  const std::regex head(
+      "Runtime error " + std::to_string(code) +
+      " at \\$([0-9A-F]{8})\r\n  \\$([0-9A-F]{8})\r\n((?:  \\$[0-9A-F]{8}\r\n)*)\r\n");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(output, match, head)) << output;
+  EXPECT_EQ(match[1], match[2]);
+  EXPECT_EQ(match.suffix(), "") << "the report ends the output";
+  EXPECT_GE(match[3].length() / 12, static_cast<long>(minLevels));
 }
 
 std::string ReportLines(const std::string& size, const std::string& precise,

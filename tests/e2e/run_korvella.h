@@ -48,6 +48,10 @@ RunResult RunKorvella(const TempDir& dir, const RunOptions& options);
 std::string ReportLines(const std::string& size, const std::string& precise,
                         const std::string& statistical, const std::string& average);
 
+// Expects `output` to end with a failure report for `code`: the location, the
+// location again, at least `minLevels` call levels, an empty line.
+void ExpectFailureReport(const std::string& output, int code, std::size_t minLevels);
+
 inline constexpr const char* kUsage = "Usage: korvella.exe <file1> <file2>\r\n";
 
 }  // namespace korvella::testing

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <regex>
 #include <string>
 
 #include "run_korvella.h"
@@ -93,18 +92,6 @@ TEST(CommandLineAndInputs, AFifoDoesNotBlockTheOpen) {
   const RunResult run = RunKorvella(dir, {.arguments = {"fifo", "b"}});
   EXPECT_EQ(run.status, 156);
   EXPECT_THAT(run.output, ::testing::StartsWith("Runtime error 156 at $"));
-}
-
-// "Runtime error N at $XXXXXXXX", the location again, level lines, empty line.
-void ExpectFailureReport(const std::string& output, int code, std::size_t minLevels) {
-  const std::regex head(
-      "Runtime error " + std::to_string(code) +
-      " at \\$([0-9A-F]{8})\r\n  \\$([0-9A-F]{8})\r\n((?:  \\$[0-9A-F]{8}\r\n)*)\r\n");
-  std::smatch match;
-  ASSERT_TRUE(std::regex_search(output, match, head)) << output;
-  EXPECT_EQ(match[1], match[2]);
-  EXPECT_EQ(match.suffix(), "") << "the report ends the output";
-  EXPECT_GE(match[3].length() / 12, static_cast<long>(minLevels));
 }
 
 TEST(FailureReport, SizeQueryOnAPipe) {

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "engine/extended.h"
 #include "support/exact_decimal.h"
 
 namespace korvella {
