@@ -4,12 +4,12 @@
 #include <atomic>
 #include <memory>
 #include <semaphore>
-#include <thread>
 
-#include "app/failure.h"
+#include "process/failure.h"
 #include "engine/bulk_sum.h"
 #include "engine/pair_counter.h"
 #include "input/inputs.h"
+#include "platform/platform.h"
 
 namespace korvella {
 namespace {
@@ -62,11 +62,17 @@ void Merge(const PassCounts& from, PassCounts& into) {
 // The second thread: counts shares of each pass it is given.
 class Helper {
  public:
-  explicit Helper(PairCounter& counter) : counter_(counter), thread_([this] { Work(); }) {}
-  ~Helper() {
+  // Starts the thread; false when the system has none to give.
+  bool Start(PairCounter& counter) {
+    counter_ = &counter;
+    stop_ = false;
+    return platform::StartThread(
+        thread_, [](void* self) { static_cast<Helper*>(self)->Work(); }, this);
+  }
+  void Stop() {
     stop_ = true;
     start_.release();
-    thread_.join();
+    platform::JoinThread(thread_);
   }
   void Begin(Pass& pass) {
     pass_ = &pass;
@@ -83,18 +89,19 @@ class Helper {
     for (;;) {
       start_.acquire();
       if (stop_) return;
-      CountShares(*pass_, counter_, counts_);
+      CountShares(*pass_, *counter_, counts_);
       done_.release();
     }
   }
-  PairCounter& counter_;
+  PairCounter* counter_ = nullptr;
   PassCounts counts_;
   Pass* pass_ = nullptr;
   bool stop_ = false;
   std::binary_semaphore start_{0};
   std::binary_semaphore done_{0};
-  std::thread thread_;  // last: starts once everything above is ready
+  platform::Thread thread_;
 };
+Helper helperThread;
 
 struct ReadPass {
   int set;
@@ -143,8 +150,10 @@ __attribute__((noinline)) void RunComparison() {
   platform::AdviseLargePages(chunks, sizeof chunks);
   platform::AdviseLargePages(counters, sizeof counters);
   PairCounter& counter = counters[0];
-  const std::unique_ptr<Helper> helper =
-      result.ComparedLength >= kThreadedFrom ? std::make_unique<Helper>(counters[1]) : nullptr;
+  // A second thread only helps; without one the main thread counts alone.
+  Helper* const helper =
+      result.ComparedLength >= kThreadedFrom && helperThread.Start(counters[1]) ? &helperThread
+                                                                                 : nullptr;
 
   // The sum of a pass is added while the next pass is counted: its bytes stay in
   // their buffers until the pass after that is read into them.
@@ -190,6 +199,7 @@ __attribute__((noinline)) void RunComparison() {
     current = next;
   }
   if (pending.count != 0) addPending();
+  if (helper) helper->Stop();
   result.StatisticalScore =
       StatisticalScoreOf(totals.Histogram1, totals.Histogram2, result.ComparedLength);
   result.PreciseScore = PreciseScoreOf(totals.DifferenceSum, result.ComparedLength);

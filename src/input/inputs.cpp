@@ -1,10 +1,9 @@
 #include "input/inputs.h"
 
 #include <algorithm>
-#include <array>
 
-#include "app/command_line.h"
-#include "app/failure.h"
+#include "process/command_line.h"
+#include "process/failure.h"
 
 namespace korvella {
 namespace {
@@ -28,16 +27,14 @@ void PrintLine(std::string_view text, std::string_view name = {}) {
   CheckIo();
 }
 
-// An empty name is standard input; otherwise '\' serves as a separator like '/'.
+// An empty name is standard input.
 platform::FileHandle OpenInput(const Name& name) {
-  if (name.length == 0) return platform::kStandardInput;
-  std::array<char, kMaxNameLength + 1> path{};
-  std::replace_copy(name.bytes, name.bytes + name.length, path.data(), '\\', '/');
-  return platform::OpenForReading(path.data());
+  if (name.length == 0) return platform::StandardInput();
+  return platform::OpenForReading(name.View());
 }
 
 void CloseInput(platform::FileHandle file) {
-  if (file != platform::kStandardInput) platform::CloseFile(file);
+  if (file != platform::StandardInput()) platform::CloseFile(file);
 }
 
 }  // namespace

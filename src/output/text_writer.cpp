@@ -41,11 +41,15 @@ void WriteOut(TextWriter& stream) {
 void Close(TextWriter& stream) {
   if (platform::IoErrorPending()) return;
   WriteOut(stream);
-  if (stream.handle > 2) {
-    // The close itself goes through even after a failed write-out.
+  if (stream.handle != platform::StandardOutput()) {
+    // The close itself goes through even after a failed write-out, whose failure
+    // is the one reported.
     const std::uint16_t failure = platform::TakeIoError();
-    platform::CloseFile(stream.handle);
-    if (failure != 0) platform::StoreIoError(failure);
+    platform::CloseLog(stream.handle);
+    if (failure != 0) {
+      (void)platform::TakeIoError();
+      platform::StoreIoError(failure);
+    }
   }
   stream.open = false;
 }

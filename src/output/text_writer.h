@@ -31,8 +31,9 @@ void EndLine(TextWriter& stream);
 // Hands the held bytes to the system in one write and empties the buffer, also
 // when the write fails.
 void WriteOut(TextWriter& stream);
-// Writes out, then closes the handle unless it is a standard one. The handle is
-// closed even when the write-out fails.
+// Writes out, then closes the handle unless it is standard output (the only other
+// stream this program closes is the log's: a failed close stores 101). The handle
+// is closed even when the write-out fails.
 void Close(TextWriter& stream);
 
 }  // namespace korvella

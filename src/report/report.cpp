@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/failure.h"
+#include "process/failure.h"
 #include "engine/scores.h"
 #include "input/inputs.h"
 #include "report/format.h"
@@ -53,19 +53,9 @@ __attribute__((noinline)) void AppendLogLine() {
   const InputPair& pair = Inputs();
   const std::string name(LogFileName);
 
-  // Probe: an absent log is created; an existing one is never truncated, even
-  // when it could not be opened for reading.
-  const platform::FileHandle probe = platform::OpenExistingForProbe(name.c_str());
-  const bool found = platform::TakeIoError() == 0;
-  if (found) platform::CloseFile(probe);
-  if (!found) {
-    platform::CreateIfAbsent(name.c_str());
-    CheckIo();
-  }
-
   TextWriter log;
   const platform::FileHandle handle =
-      platform::OpenForAppendLocked(name.c_str(), kLogLockWaitMilliseconds);
+      platform::OpenLogForAppend(name.c_str(), kLogLockWaitMilliseconds);
   CheckIo();
   // Holding the lock, nobody else appends: the end now is where this line starts.
   const LogStart start{handle, platform::QueryFileSize(handle)};
@@ -85,7 +75,7 @@ __attribute__((noinline)) void AppendLogLine() {
   CheckLog(start);
   WriteOut(log);
   CheckLog(start);
-  Close(log);  // releases the lock
+  Close(log);  // releases the lock; a failed close is a failed write
   CheckIo();
 }
 

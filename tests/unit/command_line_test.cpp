@@ -1,4 +1,4 @@
-#include "app/command_line.h"
+#include "process/command_line.h"
 
 #include <gtest/gtest.h>
 
@@ -45,16 +45,28 @@ TEST(SplitCommandLine, Table) {
 TEST(Arguments, CountAndCut) {
   const std::string longName(300, 'x');
   const char* argv[] = {"korvella", "a", longName.c_str(), nullptr};
-  TakeArguments(3, argv);
+  TakeArguments({3, argv, nullptr});
   EXPECT_EQ(ArgumentCount(), 2);
   EXPECT_EQ(Argument(1), "a");
   EXPECT_EQ(Argument(2), std::string(255, 'x'));
   EXPECT_EQ(Argument(0), "");
   EXPECT_EQ(Argument(3), "");
 
-  TakeArguments(0, argv);
+  TakeArguments({0, argv, nullptr});
   EXPECT_EQ(ArgumentCount(), -1);
   EXPECT_EQ(Argument(1), "");
+}
+
+TEST(Arguments, FromOneCommandLineString) {
+  const std::string line = "korvella.exe \"a b\" " + std::string(300, 'y') + " \"\"";
+  TakeArguments({0, nullptr, line.c_str()});
+  EXPECT_EQ(ArgumentCount(), 3);
+  EXPECT_EQ(Argument(1), "a b");
+  EXPECT_EQ(Argument(2), std::string(255, 'y'));
+  EXPECT_EQ(Argument(3), "");
+
+  TakeArguments({0, nullptr, "  "});
+  EXPECT_EQ(ArgumentCount(), -1);
 }
 
 }  // namespace

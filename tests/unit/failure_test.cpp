@@ -1,5 +1,5 @@
 // Start-up settings and the trapped floating-point exceptions, in child processes.
-#include "app/failure.h"
+#include "process/failure.h"
 
 #include <gtest/gtest.h>
 

@@ -15,7 +15,7 @@ class PipeStream : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(pipe(fds_), 0);
     fcntl(fds_[0], F_SETFL, O_NONBLOCK);
-    OpenStream(stream_, fds_[1]);
+    OpenStream(stream_, platform::FileHandle{static_cast<std::uintptr_t>(fds_[1])});
     (void)platform::TakeIoError();
   }
   void TearDown() override {
@@ -111,7 +111,7 @@ TEST(TextWriter, CharacterDeviceIsAskedOfTheHandle) {
   const int devNull = open("/dev/null", O_WRONLY);
   ASSERT_GE(devNull, 0);
   TextWriter stream;
-  OpenStream(stream, devNull);
+  OpenStream(stream, platform::FileHandle{static_cast<std::uintptr_t>(devNull)});
   EXPECT_TRUE(stream.characterDevice);
   close(devNull);
 }
@@ -121,7 +121,7 @@ TEST(TextWriter, ShortWriteOnAFullDeviceStores101) {
   ASSERT_GE(full, 0);
   (void)platform::TakeIoError();
   TextWriter stream;
-  OpenStream(stream, full);
+  OpenStream(stream, platform::FileHandle{static_cast<std::uintptr_t>(full)});
   Write(stream, "x");
   EndLine(stream);  // a character device: the line end writes out and fails
   EXPECT_EQ(platform::TakeIoError(), 101);

@@ -6,12 +6,16 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace korvella {
 
 inline constexpr std::size_t kMaxNameLength = 255;
 
-// Keeps argv for the run. ArgumentCount is argc - 1 (-1 when argc is 0).
-void TakeArguments(int argc, const char* const* argv);
+// Keeps the arguments for the run, splitting the command line where the system
+// hands over only that. ArgumentCount is the number of tokens minus one (-1 when
+// there is none).
+void TakeArguments(const platform::ProcessArguments& arguments);
 int ArgumentCount();
 // Argument n (from 1), cut to its first 255 bytes; empty outside 1..ArgumentCount.
 std::string_view Argument(int n);

@@ -1,4 +1,4 @@
-#include "app/command_line.h"
+#include "process/command_line.h"
 
 #include <cstring>
 
@@ -7,14 +7,25 @@ namespace {
 
 int argumentCount = -1;
 const char* const* argumentVector = nullptr;
+// The split command line, where the system gave one string.
+std::vector<std::string> splitTokens;
+std::vector<const char*> splitVector;
 
 bool IsSeparator(unsigned char byte) { return byte >= 1 && byte <= 32; }
 
 }  // namespace
 
-void TakeArguments(int argc, const char* const* argv) {
-  argumentCount = argc - 1;
-  argumentVector = argv;
+void TakeArguments(const platform::ProcessArguments& arguments) {
+  if (arguments.commandLine == nullptr) {
+    argumentCount = arguments.argc - 1;
+    argumentVector = arguments.argv;
+    return;
+  }
+  splitTokens = SplitCommandLine(arguments.commandLine);
+  splitVector.clear();
+  for (const auto& token : splitTokens) splitVector.push_back(token.c_str());
+  argumentCount = static_cast<int>(splitTokens.size()) - 1;
+  argumentVector = splitVector.data();
 }
 
 int ArgumentCount() { return argumentCount; }

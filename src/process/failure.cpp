@@ -1,9 +1,9 @@
-#include "app/failure.h"
+#include "process/failure.h"
 
+#include <algorithm>
 #include <array>
 
-#include "app/command_line.h"
-#include "platform/platform.h"
+#include "process/command_line.h"
 
 namespace korvella {
 namespace {
@@ -44,9 +44,7 @@ void WriteDecimal(TextWriter& stream, unsigned value) {
   Write(stream, {digits.data() + digits.size() - count, count});
 }
 
-void OnTrap(std::uint16_t code, const void* instruction, const void* framePointer) {
-  AbortRun(code, instruction, framePointer);
-}
+void OnTrap(std::uint16_t code, const platform::FailureSite& site) { AbortRun(code, site); }
 
 }  // namespace
 
@@ -54,31 +52,31 @@ TextWriter& ConsoleOut() { return consoleOut; }
 
 void StartRun() {
   platform::StartProcess(OnTrap);
-  OpenStream(consoleOut, platform::kStandardOutput);
-  OpenStream(reportOut, platform::kStandardOutput);
+  OpenStream(consoleOut, platform::StandardOutput());
+  OpenStream(reportOut, platform::StandardOutput());
 }
 
 __attribute__((noinline)) void CheckIo() {
   if (!platform::IoErrorPending()) return;
   const std::uint16_t code = platform::TakeIoError();
-  // The caller's frame: its return address is the first call level.
-  const auto* const* frame = static_cast<const void* const*>(__builtin_frame_address(0));
-  AbortRun(code, __builtin_return_address(0), frame[0]);
+  static platform::FailureSite site;
+  platform::CaptureCallerSite(site);
+  AbortRun(code, site);
 }
 
-void AbortRun(std::uint16_t code, const void* location, const void* framePointer) {
+void AbortRun(std::uint16_t code, const platform::FailureSite& site) {
   // A failure of the report itself cannot be reported; the status still tells.
-  const auto hex = HexLocation(location);
+  const auto hex = HexLocation(site.location);
   Write(reportOut, "Runtime error ");
   WriteDecimal(reportOut, code);
   Write(reportOut, " at $");
   Write(reportOut, {hex.data(), hex.size()});
   EndLine(reportOut);
-  WriteLocationLine(location);
-  std::array<const void*, kRedirectedLevels> levels{};
+  WriteLocationLine(site.location);
   const std::size_t limit = reportOut.characterDevice ? kConsoleLevels : kRedirectedLevels;
-  const std::size_t count = platform::CollectCallLevels(framePointer, levels.data(), limit);
-  for (std::size_t i = 0; i < count; ++i) WriteLocationLine(levels[i]);
+  for (std::size_t i = 0; i < std::min(site.levelCount, limit); ++i) {
+    WriteLocationLine(site.levels[i]);
+  }
   EndLine(reportOut);
   EndRun(code);
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "output/text_writer.h"
+#include "platform/platform.h"
 
 namespace korvella {
 
@@ -21,8 +22,7 @@ void CheckIo();
 
 // Writes the failure report (code, location, one line per call level up to the
 // start-up code, an empty line) and ends the process with `code` as its status.
-// `framePointer` is the frame whose return address is the first call level.
-[[noreturn]] void AbortRun(std::uint16_t code, const void* location, const void* framePointer);
+[[noreturn]] void AbortRun(std::uint16_t code, const platform::FailureSite& site);
 
 // Prints the banner (only without arguments) and the usage line, ends with status 1.
 [[noreturn]] void ShowUsage();

@@ -1,13 +1,14 @@
 // korvella FILE1 FILE2: how alike two files are, as three percentages.
-#include "app/command_line.h"
-#include "app/failure.h"
 #include "engine/engine.h"
 #include "input/inputs.h"
+#include "platform/platform.h"
+#include "process/command_line.h"
+#include "process/failure.h"
 #include "report/report.h"
 
 int main(int argc, char** argv) {
   korvella::StartRun();
-  korvella::TakeArguments(argc, argv);
+  korvella::TakeArguments(korvella::platform::TakeProcessArguments(argc, argv));
   korvella::CheckArguments();
   korvella::OpenInputs();
   korvella::RunComparison();
