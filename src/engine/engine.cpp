@@ -5,11 +5,11 @@
 #include <memory>
 #include <semaphore>
 
-#include "process/failure.h"
 #include "engine/bulk_sum.h"
 #include "engine/pair_counter.h"
 #include "input/inputs.h"
 #include "platform/platform.h"
+#include "process/failure.h"
 
 namespace korvella {
 namespace {
@@ -151,9 +151,9 @@ __attribute__((noinline)) void RunComparison() {
   platform::AdviseLargePages(counters, sizeof counters);
   PairCounter& counter = counters[0];
   // A second thread only helps; without one the main thread counts alone.
-  Helper* const helper =
-      result.ComparedLength >= kThreadedFrom && helperThread.Start(counters[1]) ? &helperThread
-                                                                                 : nullptr;
+  Helper* const helper = result.ComparedLength >= kThreadedFrom && helperThread.Start(counters[1])
+                             ? &helperThread
+                             : nullptr;
 
   // The sum of a pass is added while the next pass is counted: its bytes stay in
   // their buffers until the pass after that is read into them.

@@ -113,8 +113,7 @@ void CollectCallLevels(const void* framePointer, FailureSite& site) {
 
 // The site of the function that called the caller of this one: where it returns
 // to, and the levels above it. Inlined into its callers, which are not.
-[[gnu::always_inline]] inline void SiteTwoFramesUp(const void* const* ownFrame,
-                                                   FailureSite& site) {
+[[gnu::always_inline]] inline void SiteTwoFramesUp(const void* const* ownFrame, FailureSite& site) {
   const auto* const* callerFrame = static_cast<const void* const*>(ownFrame[0]);
   site.location = callerFrame[1];
   CollectCallLevels(callerFrame[0], site);

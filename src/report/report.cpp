@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "process/failure.h"
 #include "engine/scores.h"
 #include "input/inputs.h"
+#include "process/failure.h"
 #include "report/format.h"
 
 namespace korvella {

@@ -7,8 +7,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "engine/scores.h"
 #include "report/format.h"
@@ -154,6 +156,91 @@ TEST(HostileInputs, SparseFilesOfFiveGibibytes) {
   EXPECT_EQ(run.output,
             ReportLines("5368709120", FormatFixed(precise, 15), FormatFixed(statistical, 15),
                         FormatFixed(AverageScore(statistical, precise), 15)));
+}
+
+}  // namespace
+}  // namespace korvella::testing
+
+namespace korvella::testing {
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+TEST(Resources, NoSecondThreadToBeHad) {
+  // Large enough for the second counting thread.
+  TempDir dir;
+  std::string a(1 << 20, '\0'), b(1 << 20, '\0');
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    a[i] = static_cast<char>(i * 7);
+    b[i] = static_cast<char>(i % 5 == 0 ? i : i * 7);
+  }
+  dir.Put("a", a);
+  dir.Put("b", b);
+  const RunResult free = RunKorvella(dir, {.arguments = {"a", "b"}});
+  ASSERT_EQ(free.status, 0);
+  const std::string log = dir.Get("korvella.log");
+
+  struct Case {
+    const char* name;
+    RunOptions options;
+  };
+  std::vector<Case> cases = {
+      {"thread creation refused", {.arguments = {"a", "b"}, .fault = "no-thread"}},
+  };
+  // The sanitizers' shadow memory does not fit under such a limit.
+  if (!kSanitized) {
+    cases.push_back(
+        {"ulimit -v 50000", {.arguments = {"a", "b"}, .addressSpaceLimit = 50000 << 10}});
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(dir / "korvella.log");
+    const RunResult run = RunKorvella(dir, c.options);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.output, free.output);
+    EXPECT_EQ(dir.Get("korvella.log"), log);
+  }
+}
+
+TEST(LogFaults, ATerminationSignalWhileTheLogIsWrittenWaitsForTheWholeLine) {
+  // Long names: the line takes three writes, and SIGTERM comes after the first.
+  TempDir dir;
+  const std::string name1(200, 'p'), name2(200, 'q');
+  dir.Put(name1, "abc");
+  dir.Put(name2, "abc");
+  dir.Put("korvella.log", "earlier\r\n");
+  const RunResult run = RunKorvella(dir, {.arguments = {name1, name2}, .fault = "term-mid-log"});
+  EXPECT_EQ(run.status, 128 + SIGTERM) << "the signal still ends the run";
+  EXPECT_EQ(dir.Get("korvella.log"), "earlier\r\n" + WholeLogLine(name1, name2, "3"));
+}
+
+TEST(LogFaults, ALogKeptElsewhereThroughASymlink) {
+  TempDir dir;
+  dir.Put("a", "abc");
+  dir.Put("b", "abc");
+  std::filesystem::create_directory(dir / "logs");
+  std::filesystem::create_symlink("logs/kept.log", dir / "korvella.log");
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE(run);
+    EXPECT_EQ(RunKorvella(dir, {.arguments = {"a", "b"}}).status, 0);
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "korvella.log"));
+  EXPECT_EQ(dir.Get("logs/kept.log"), WholeLogLine("a", "b", "3") + WholeLogLine("a", "b", "3"));
+}
+
+TEST(LogFaults, AFailedCloseOfTheLogIsAFailedWrite) {
+  TempDir dir;
+  dir.Put("a", "abc");
+  dir.Put("b", "abc");
+  const RunResult run = RunKorvella(dir, {.arguments = {"a", "b"}, .fault = "log-close-fails"});
+  EXPECT_EQ(run.status, 101);
+  EXPECT_THAT(run.output, StartsWith(ReportLines("3", kHundred, kHundred, kHundred) +
+                                     "Runtime error 101 at $"));
+  ExpectFailureReport(run.output, 101, 2);
 }
 
 }  // namespace

@@ -99,6 +99,15 @@ RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
       const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.addressSpaceLimit != 0) {
+      const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
+      setrlimit(RLIMIT_AS, &limit);
+    }
+    if (options.fault != nullptr) {
+      setenv("LD_PRELOAD", KORVELLA_FAULT_SHIM, 1);
+      setenv("KORVELLA_FAULT", options.fault, 1);
+      setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    }
     signal(SIGPIPE, SIG_DFL);
     execv(KORVELLA_BINARY, argv.data());
     _exit(253);

@@ -17,7 +17,9 @@ struct RunOptions {
   Stream input = Stream::DevNull;
   std::string inputText;  // Stream::File or PipeFromText: these bytes
   Stream output = Stream::File;
-  std::uint64_t fileSizeLimit = 0;  // RLIMIT_FSIZE when nonzero
+  std::uint64_t fileSizeLimit = 0;      // RLIMIT_FSIZE when nonzero
+  std::uint64_t addressSpaceLimit = 0;  // RLIMIT_AS when nonzero
+  const char* fault = nullptr;          // a fault of fault_shim.cpp to inject
 };
 
 struct RunResult {
