@@ -1,6 +1,6 @@
 // korvella FILE1 FILE2: how alike two files are, as three percentages.
-#include "engine/engine.h"
 #include "input/inputs.h"
+#include "input/read_loop.h"
 #include "platform/platform.h"
 #include "process/command_line.h"
 #include "process/failure.h"

@@ -6,7 +6,6 @@ namespace korvella::platform {
 namespace {
 
 std::uint16_t pendingIoError = 0;
-std::uint64_t readRequests = 0;
 
 }  // namespace
 
@@ -42,8 +41,5 @@ std::uint16_t TranslateSystemError(std::uint32_t windowsCode) {
   }
   return stored != 0 ? stored : kGeneralFailure;
 }
-
-void CountReadRequest() { ++readRequests; }
-std::uint64_t ReadRequests() { return readRequests; }
 
 }  // namespace korvella::platform

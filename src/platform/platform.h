@@ -139,9 +139,4 @@ void CloseLog(FileHandle handle);
 // filled and scanned). Only advice: nothing fails if the system says no.
 void AdviseLargePages(void* buffer, std::size_t size);
 
-// --- For tests only -----------------------------------------------------------------
-
-// How many ReadFully requests the process has made.
-std::uint64_t ReadRequests();
-
 }  // namespace korvella::platform

@@ -23,8 +23,6 @@
 
 namespace korvella::platform {
 
-void CountReadRequest();
-
 namespace {
 
 constexpr int kStandardInput = 0;
@@ -286,7 +284,6 @@ std::uint64_t QueryFileSize(FileHandle handle) {
 
 std::int32_t ReadFully(FileHandle handle, unsigned char* buffer, std::int32_t count) {
   if (IoErrorPending()) return 0;
-  CountReadRequest();
   std::int32_t delivered = 0;
   while (delivered < count) {
     const ssize_t got = Retry([&] {
