@@ -135,6 +135,16 @@ void TruncateTo(FileHandle handle, std::uint64_t length);
 // stores 101: write-back errors and quotas on network file systems show there.
 void CloseLog(FileHandle handle);
 
+// --- The progress display (best effort, never part of the output) ----------------
+
+FileHandle StandardError();
+// True when the handle is an interactive terminal or console (not the null device).
+bool IsTerminal(FileHandle handle);
+// Writes what it can; failures are ignored and leave the pending slot alone.
+void WriteBestEffort(FileHandle handle, const char* bytes, std::size_t count);
+// A monotonic clock in milliseconds, cheap enough to read for every read request.
+std::uint64_t MonotonicMilliseconds();
+
 // Asks for large pages behind a long-lived buffer (fewer TLB misses while it is
 // filled and scanned). Only advice: nothing fails if the system says no.
 void AdviseLargePages(void* buffer, std::size_t size);

@@ -353,6 +353,26 @@ void CloseLog(FileHandle handle) {
   sigprocmask(SIG_SETMASK, &maskBeforeLog, nullptr);
 }
 
+FileHandle StandardError() { return HandleOf(2); }
+
+bool IsTerminal(FileHandle handle) { return isatty(Descriptor(handle)) == 1; }
+
+void WriteBestEffort(FileHandle handle, const char* bytes, std::size_t count) {
+  while (count > 0) {
+    const ssize_t written = Retry([&] { return write(Descriptor(handle), bytes, count); });
+    if (written <= 0) return;
+    bytes += written;
+    count -= static_cast<std::size_t>(written);
+  }
+}
+
+std::uint64_t MonotonicMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000 +
+         static_cast<std::uint64_t>(now.tv_nsec) / 1'000'000;
+}
+
 void AdviseLargePages(void* buffer, std::size_t size) { madvise(buffer, size, MADV_HUGEPAGE); }
 
 }  // namespace korvella::platform

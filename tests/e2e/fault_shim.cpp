@@ -3,6 +3,7 @@
 //   no-thread          pthread_create refuses (as under a process or memory limit)
 //   term-mid-log       SIGTERM arrives right after the first write to korvella.log
 //   log-close-fails    closing korvella.log reports EIO (a write-back error)
+//   fast-clock         the monotonic clock runs a thousand times too fast
 #include <dlfcn.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -68,6 +70,17 @@ int close(int fd) {
   if (!failLog) return result;
   errno = EIO;
   return -1;
+}
+
+int clock_gettime(clockid_t clock, timespec* now) {
+  static const auto next = Next<int (*)(clockid_t, timespec*)>("clock_gettime");
+  const int result = next(clock, now);
+  if (result == 0 && clock == CLOCK_MONOTONIC && Fault("fast-clock")) {
+    const long long ms = (now->tv_sec * 1000LL + now->tv_nsec / 1000000) * 1000;
+    now->tv_sec = ms / 1000;
+    now->tv_nsec = (ms % 1000) * 1000000;
+  }
+  return result;
 }
 
 }  // extern "C"
