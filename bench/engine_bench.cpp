@@ -43,7 +43,7 @@ void Plain(benchmark::State& state) {
   const Data& d = MakeData(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     korvella::PassTotals totals;
-    korvella::AccumulatePlain(d.a.data(), d.b.data(), kSize, 24.0L, totals);
+    korvella::AccumulatePlain(d.a.data(), d.b.data(), kSize, 24, totals);
     benchmark::DoNotOptimize(totals);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kSize));
@@ -55,7 +55,7 @@ void Engine(benchmark::State& state) {
   static korvella::Comparison comparison;
   constexpr std::size_t kPiece = 256 * 1024;
   for (auto _ : state) {
-    comparison.Begin(24.0L);
+    comparison.Begin(24);
     for (std::size_t at = 0; at < kSize; at += kPiece) {
       comparison.Feed(d.a.data() + at, d.b.data() + at, kPiece);
     }

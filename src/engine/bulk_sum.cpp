@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "engine/extended.h"
 #include "engine/scores.h"
 
 namespace korvella {
@@ -19,8 +18,8 @@ int ExponentOf(const ExtendedBits& bits) { return bits.signAndExponent & 0x7FFF;
 
 // q in ulps of a sum whose exponent field is `sumExponent`, rounded to nearest;
 // false when the part below the ulp is exactly one half.
-bool UlpsOf(long double q, int sumExponent, std::uint64_t& ulps) {
-  const ExtendedBits parts = BitsOf(q);
+bool UlpsOf(Extended q, int sumExponent, std::uint64_t& ulps) {
+  const ExtendedBits parts = q.Bits();
   const int shift = sumExponent - ExponentOf(parts);  // q's significand >> shift
   if (shift < 0) return false;                        // q at least as large as the sum's binade
   if (shift >= 66) {
@@ -38,19 +37,22 @@ bool UlpsOf(long double q, int sumExponent, std::uint64_t& ulps) {
 
 }  // namespace
 
-QuotientTable::QuotientTable(long double tolerance) {
+QuotientTable::QuotientTable(Extended tolerance) {
   for (int d = 0; d < 256; ++d)
-    quotient[static_cast<std::size_t>(d)] = static_cast<long double>(d) / tolerance;
+    quotient[static_cast<std::size_t>(d)] = Extended(d) / tolerance;
 }
 
-bool AddInBulk(long double& sum, const DifferenceCounts& counts, const QuotientTable& quotients) {
+bool AddInBulk(Extended& sum, const DifferenceCounts& counts, const QuotientTable& quotients) {
   // Equal pairs leave the sum untouched, whatever it is.
   if (std::all_of(counts.begin() + 1, counts.end(), [](std::uint64_t n) { return n == 0; }))
     return true;
-  const ExtendedBits s = BitsOf(sum);
+  const ExtendedBits s = sum.Bits();
   const int exponent = ExponentOf(s);
   // A positive normal sum: its significand carries the integer bit.
-  if (exponent == 0 || exponent == 0x7FFF || (s.significand >> 63) == 0 || sum < 0) return false;
+  if (exponent == 0 || exponent == 0x7FFF || (s.significand >> 63) == 0 ||
+      (s.signAndExponent & 0x8000) != 0) {
+    return false;
+  }
   Wide total = 0;
   for (std::size_t d = 1; d < 256; ++d) {
     if (counts[d] == 0) continue;
@@ -62,14 +64,14 @@ bool AddInBulk(long double& sum, const DifferenceCounts& counts, const QuotientT
   // exactly when the final one does.
   const Wide result = static_cast<Wide>(s.significand) + total;
   if (result >> 64 != 0) return false;
-  sum = ExtendedFromBits(false, static_cast<std::uint16_t>(exponent),
-                         static_cast<std::uint64_t>(result));
+  sum = Extended::FromBits(false, static_cast<std::uint16_t>(exponent),
+                           static_cast<std::uint64_t>(result));
   return true;
 }
 
-void AddByChain(long double& sum, const unsigned char* bytes1, const unsigned char* bytes2,
+void AddByChain(Extended& sum, const unsigned char* bytes1, const unsigned char* bytes2,
                 std::size_t count, const QuotientTable& quotients) {
-  long double s = sum;
+  Extended s = sum;
   for (std::size_t i = 0; i < count; ++i) {
     const int d = PairDifference(bytes1[i], bytes2[i]);
     if (d > 0) s = quotients.quotient[static_cast<std::size_t>(d)] + s;
@@ -77,7 +79,7 @@ void AddByChain(long double& sum, const unsigned char* bytes1, const unsigned ch
   sum = s;
 }
 
-void AddDifferences(long double& sum, const unsigned char* bytes1, const unsigned char* bytes2,
+void AddDifferences(Extended& sum, const unsigned char* bytes1, const unsigned char* bytes2,
                     std::size_t count, const DifferenceCounts& counts,
                     const QuotientTable& quotients) {
   if (AddInBulk(sum, counts, quotients)) return;

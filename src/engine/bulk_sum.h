@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "extended/extended.h"
+
 namespace korvella {
 
 // How many pairs of each PairDifference (index 0 is not used by the sum).
@@ -16,24 +18,24 @@ using DifferenceCounts = std::array<std::uint64_t, 256>;
 
 // The rounded quotients d / tolerance, d = 0..255, exactly as the chain forms them.
 struct QuotientTable {
-  explicit QuotientTable(long double tolerance);
-  std::array<long double, 256> quotient{};
+  explicit QuotientTable(Extended tolerance);
+  std::array<Extended, 256> quotient{};
 };
 
 // Adds the pairs counted in `counts` to `sum` in one step when that provably gives
 // the bits of adding them one by one in any order; returns false, leaving `sum`
 // alone, when it cannot (S below the quotients' range, an exact half, or a total
 // that would leave the binade).
-bool AddInBulk(long double& sum, const DifferenceCounts& counts, const QuotientTable& quotients);
+bool AddInBulk(Extended& sum, const DifferenceCounts& counts, const QuotientTable& quotients);
 
 // The chain itself over a block of pairs: sum := (d / tolerance) + sum per
 // unequal pair, in order.
-void AddByChain(long double& sum, const unsigned char* bytes1, const unsigned char* bytes2,
+void AddByChain(Extended& sum, const unsigned char* bytes1, const unsigned char* bytes2,
                 std::size_t count, const QuotientTable& quotients);
 
 // Adds a whole block of pairs whose difference counts are known: in bulk when
 // possible, otherwise in smaller blocks, each in bulk or by the chain.
-void AddDifferences(long double& sum, const unsigned char* bytes1, const unsigned char* bytes2,
+void AddDifferences(Extended& sum, const unsigned char* bytes1, const unsigned char* bytes2,
                     std::size_t count, const DifferenceCounts& counts,
                     const QuotientTable& quotients);
 

@@ -27,7 +27,7 @@ Comparison::~Comparison() {
   platform::JoinThread(thread_);
 }
 
-void Comparison::Begin(long double tolerance) {
+void Comparison::Begin(Extended tolerance) {
   Complete();
   quotients_ = QuotientTable(tolerance);
   totals_ = PassTotals{};

@@ -19,8 +19,8 @@ namespace korvella {
 inline constexpr std::uint64_t ChunkSize = 8u << 20;
 
 struct Scores {
-  long double Precise = 0;
-  long double Statistical = 0;
+  Extended Precise;
+  Extended Statistical;
 };
 
 // One comparison at a time. Large pieces are counted by two threads, the second
@@ -34,7 +34,7 @@ class Comparison {
   Comparison& operator=(const Comparison&) = delete;
 
   // Starts anew.
-  void Begin(long double tolerance);
+  void Begin(Extended tolerance);
   // Adds `count` pairs after those fed before. The counting may go on after the
   // return: the bytes must stay untouched until the next Feed or Finish returns.
   void Feed(const unsigned char* bytes1, const unsigned char* bytes2, std::size_t count);

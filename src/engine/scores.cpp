@@ -3,8 +3,8 @@
 namespace korvella {
 
 void AccumulatePlain(const unsigned char* bytes1, const unsigned char* bytes2, std::size_t count,
-                     long double tolerance, PassTotals& totals) {
-  long double sum = totals.DifferenceSum;
+                     Extended tolerance, PassTotals& totals) {
+  Extended sum = totals.DifferenceSum;
   for (std::size_t i = 0; i < count; ++i) {
     const unsigned char a = bytes1[i];
     const unsigned char b = bytes2[i];
@@ -12,31 +12,31 @@ void AccumulatePlain(const unsigned char* bytes1, const unsigned char* bytes2, s
     ++totals.Histogram2[b];
     const int difference = PairDifference(a, b);
     if (difference > 0) {
-      const long double quotient = static_cast<long double>(difference) / tolerance;
+      const Extended quotient = Extended(difference) / tolerance;
       sum = quotient + sum;
     }
   }
   totals.DifferenceSum = sum;
 }
 
-long double StatisticalScoreOf(const ByteHistogram& histogram1, const ByteHistogram& histogram2,
+Extended StatisticalScoreOf(const ByteHistogram& histogram1, const ByteHistogram& histogram2,
                                std::uint64_t comparedLength) {
-  const long double length = static_cast<long double>(comparedLength);
-  long double score = 0;
+  const Extended length(comparedLength);
+  Extended score;
   for (std::size_t value = 0; value < 256; ++value) {
-    long double x = static_cast<long double>(histogram1[value]) / length;
+    Extended x = Extended(histogram1[value]) / length;
     x = x * 100;
     x = x * 256;
     x = x * 2;
-    const long double a = 100 - x;
-    long double y = static_cast<long double>(histogram2[value]) / length;
+    const Extended a = 100 - x;
+    Extended y = Extended(histogram2[value]) / length;
     y = y * 100;
     y = y * 256;
     y = y * 2;
-    const long double b = 100 - y;
-    long double d = a - b;
+    const Extended b = 100 - y;
+    Extended d = a - b;
     if (d < 0) d = -d;
-    const long double t = 100 + score;
+    const Extended t = 100 + score;
     score = t - d;
   }
   score = score / 256;
@@ -44,16 +44,16 @@ long double StatisticalScoreOf(const ByteHistogram& histogram1, const ByteHistog
   return score;
 }
 
-long double PreciseScoreOf(long double differenceSum, std::uint64_t comparedLength) {
-  long double r = differenceSum / static_cast<long double>(comparedLength);
+Extended PreciseScoreOf(Extended differenceSum, std::uint64_t comparedLength) {
+  Extended r = differenceSum / Extended(comparedLength);
   r = r * 100;
-  long double score = 100 - r;
+  Extended score = 100 - r;
   if (!(score >= 0)) score = 0;
   return score;
 }
 
-long double AverageScore(long double statisticalScore, long double preciseScore) {
-  const long double sum = statisticalScore + preciseScore;
+Extended AverageScore(Extended statisticalScore, Extended preciseScore) {
+  const Extended sum = statisticalScore + preciseScore;
   return sum / 2;
 }
 

@@ -1,14 +1,13 @@
 // The arithmetic of a comparison, on bytes already in memory: the byte histograms,
-// the sum of byte differences and the two scores, every step in x87 80-bit
+// the sum of byte differences and the two scores, every step in 80-bit
 // extended precision in a fixed order, so that the printed digits never change.
 #pragma once
 
 #include <array>
-#include <cfloat>
 #include <cstddef>
 #include <cstdint>
 
-static_assert(LDBL_MANT_DIG == 64, "the scores need the x87 80-bit extended type");
+#include "extended/extended.h"
 
 namespace korvella {
 
@@ -18,7 +17,7 @@ using ByteHistogram = std::array<std::uint64_t, 256>;
 struct PassTotals {
   ByteHistogram Histogram1{};
   ByteHistogram Histogram2{};
-  long double DifferenceSum = 0;
+  Extended DifferenceSum;
 };
 
 // 128 - b read as a signed byte: 0x00 gives 128, 0x7F gives 1, 0x80 gives 256.
@@ -32,17 +31,17 @@ constexpr int PairDifference(unsigned char a, unsigned char b) {
 // The plain definition, one pair after another: both counters, and for an unequal
 // pair DifferenceSum := (difference / tolerance) + DifferenceSum, each rounded.
 void AccumulatePlain(const unsigned char* bytes1, const unsigned char* bytes2, std::size_t count,
-                     long double tolerance, PassTotals& totals);
+                     Extended tolerance, PassTotals& totals);
 
 // 100 minus the scaled histogram distance, over the byte values in ascending
 // order, divided by 256 and clamped at 0.
-long double StatisticalScoreOf(const ByteHistogram& histogram1, const ByteHistogram& histogram2,
+Extended StatisticalScoreOf(const ByteHistogram& histogram1, const ByteHistogram& histogram2,
                                std::uint64_t comparedLength);
 
 // 100 - (DifferenceSum / length) * 100, clamped at 0.
-long double PreciseScoreOf(long double differenceSum, std::uint64_t comparedLength);
+Extended PreciseScoreOf(Extended differenceSum, std::uint64_t comparedLength);
 
 // (statistical + precise), rounded, then halved.
-long double AverageScore(long double statisticalScore, long double preciseScore);
+Extended AverageScore(Extended statisticalScore, Extended preciseScore);
 
 }  // namespace korvella

@@ -31,8 +31,12 @@ struct Operand {
 int LeadingZeros(std::uint64_t v) { return __builtin_clzll(v); }
 
 Operand Unpack(Bits bits) {
-  Operand operand{Kind::kFinite,  (bits.signExponent & kSignBit) != 0, false, bits.signExponent & 0x7FFF,
-                  bits.significand, bits};
+  Operand operand{Kind::kFinite,
+                  (bits.signExponent & kSignBit) != 0,
+                  false,
+                  bits.signExponent & 0x7FFF,
+                  bits.significand,
+                  bits};
   const bool integerBit = (bits.significand & kIntegerBit) != 0;
   if (operand.exponent == kMaxExponentField) {
     if (!integerBit) {
@@ -105,8 +109,9 @@ Uint128 ShiftRightSticky(Uint128 v, int shift) {
   return (v >> shift) | (lost ? 1 : 0);
 }
 
-// Rounds the exact value significand * 2^(exponent - kBias - 127) (significand
-// nonzero, bit 0 a sticky bit at most) to 64 bits, nearest even. Tininess is
+// Rounds the exact value significand * 2^(exponent - kBias - 127) to 64 bits,
+// nearest even; the significand is nonzero, and its bit 0 may stand for any
+// nonzero bits below it. Tininess is
 // detected after rounding: a value just under the smallest normal that rounds up
 // to it does not raise kUnderflow. A tiny result is denormalized before it is
 // rounded, so it is rounded only once.
@@ -173,8 +178,10 @@ Bits AddSigned(Bits aBits, Bits bBits, bool subtract, unsigned& flags) {
   if (a.kind == Kind::kZero && b.kind == Kind::kZero) {
     return SignedZero(a.negative && b.negative);  // (+0) + (-0) is +0 rounding to nearest
   }
-  if (b.kind == Kind::kZero) return RoundAndPack(a.negative, a.exponent, Uint128{a.significand} << 64, flags);
-  if (a.kind == Kind::kZero) return RoundAndPack(b.negative, b.exponent, Uint128{b.significand} << 64, flags);
+  if (b.kind == Kind::kZero)
+    return RoundAndPack(a.negative, a.exponent, Uint128{a.significand} << 64, flags);
+  if (a.kind == Kind::kZero)
+    return RoundAndPack(b.negative, b.exponent, Uint128{b.significand} << 64, flags);
 
   if (a.exponent < b.exponent || (a.exponent == b.exponent && a.significand < b.significand)) {
     const Operand larger = b;
@@ -186,7 +193,8 @@ Bits AddSigned(Bits aBits, Bits bBits, bool subtract, unsigned& flags) {
   // enough for the one-bit cancellation that can follow.
   const Uint128 larger = Uint128{a.significand} << 62;
   const Uint128 smaller = ShiftRightSticky(Uint128{b.significand} << 62, a.exponent - b.exponent);
-  if (a.negative == b.negative) return RoundAndPack(a.negative, a.exponent + 2, larger + smaller, flags);
+  if (a.negative == b.negative)
+    return RoundAndPack(a.negative, a.exponent + 2, larger + smaller, flags);
   const Uint128 difference = larger - smaller;
   if (difference == 0) return SignedZero(false);  // x - x is +0 rounding to nearest
   return RoundAndPack(a.negative, a.exponent + 2, difference, flags);
@@ -256,7 +264,8 @@ Bits Divide(Bits aBits, Bits bBits, unsigned& flags) {
   const Uint128 low = (remainder << 64) / b.significand;
   const bool lost = (remainder << 64) % b.significand != 0;
   const Uint128 quotient = (high << 64) | low | (lost ? 1 : 0);
-  return RoundAndPack(negative, a.exponent - b.exponent + kBias - (atLeastOne ? 0 : 1), quotient, flags);
+  return RoundAndPack(negative, a.exponent - b.exponent + kBias - (atLeastOne ? 0 : 1), quotient,
+                      flags);
 }
 
 namespace {
@@ -269,12 +278,14 @@ Order CompareOperands(Bits aBits, Bits bBits, bool quiet, unsigned& flags) {
     return Order::Unordered;
   }
   if (a.kind == Kind::kNaN || b.kind == Kind::kNaN) {
-    if (IsSignaling(a) || IsSignaling(b)) flags |= kInvalid;
+    if (!quiet || IsSignaling(a) || IsSignaling(b)) flags |= kInvalid;
     return Order::Unordered;
   }
   NoteDenormals(a, b, flags);
   // Magnitudes ordered as (class, exponent, significand); zeros of both signs are equal.
-  auto rank = [](const Operand& x) { return x.kind == Kind::kZero ? 0 : x.kind == Kind::kFinite ? 1 : 2; };
+  auto rank = [](const Operand& x) {
+    return x.kind == Kind::kZero ? 0 : x.kind == Kind::kFinite ? 1 : 2;
+  };
   if (rank(a) == 0 && rank(b) == 0) return Order::Equal;
   auto magnitudeLess = [&](const Operand& x, const Operand& y) {
     if (rank(x) != rank(y)) return rank(x) < rank(y);
@@ -314,17 +325,13 @@ Bits FromInt64(std::int64_t v) {
 Bits Truncate(Bits aBits, unsigned& flags) {
   const Operand a = Unpack(aBits);
   switch (a.kind) {
-    case Kind::kUnsupported:
-      flags |= kInvalid;
-      return kIndefinite;
+    case Kind::kUnsupported: flags |= kInvalid; return kIndefinite;
     case Kind::kNaN:
       if (IsSignaling(a)) flags |= kInvalid;
       return Quiet(aBits);
     case Kind::kZero:
-    case Kind::kInfinity:
-      return aBits;
-    case Kind::kFinite:
-      break;
+    case Kind::kInfinity: return aBits;
+    case Kind::kFinite: break;
   }
   const int fractionBits = kBias + 63 - a.exponent;
   if (fractionBits <= 0) return aBits;
@@ -358,6 +365,8 @@ std::int64_t ToInt64(Bits aBits, unsigned& flags) {
   return static_cast<std::int64_t>(value);
 }
 
-Bits Negate(Bits a) { return {a.significand, static_cast<std::uint16_t>(a.signExponent ^ kSignBit)}; }
+Bits Negate(Bits a) {
+  return {a.significand, static_cast<std::uint16_t>(a.signExponent ^ kSignBit)};
+}
 
 }  // namespace korvella::soft_x87

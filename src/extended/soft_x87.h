@@ -33,21 +33,25 @@ Bits Divide(Bits a, Bits b, unsigned& flags);    // a / b (fdiv)
 
 enum class Order { Less, Equal, Greater, Unordered };
 
-// How a compares to b for <, >, <= and >= (fcomi): any NaN raises kInvalid.
+// How a compares to b for <, >, <= and >= (fcomi): any NaN or unsupported
+// encoding is unordered and raises kInvalid; a denormal raises kDenormal.
 Order Compare(Bits a, Bits b, unsigned& flags);
-// How a compares to b for == and != (fucomi): only a signaling NaN raises kInvalid.
+// How a compares to b for == and != (fucomi): the same, except that a quiet NaN
+// raises nothing.
 Order CompareQuiet(Bits a, Bits b, unsigned& flags);
 
 // The exact value of an integer.
 Bits FromUint64(std::uint64_t v);
 Bits FromInt64(std::int64_t v);
 
-// The integer value toward zero, as truncl (frndint with rounding toward zero):
-// kPrecision when a fraction is dropped.
+// The integer value toward zero, as glibc's truncl: the same bits as frndint
+// rounding toward zero, and kInvalid (a signaling NaN, an unsupported encoding)
+// is the only flag; truncl raises neither kPrecision nor kDenormal.
 Bits Truncate(Bits a, unsigned& flags);
 
-// static_cast<long long> (fistp with rounding toward zero): outside the range,
-// NaN or infinity gives 0x8000000000000000 and kInvalid.
+// static_cast<long long> (fistp rounding toward zero): kPrecision when a fraction
+// is dropped (a denormal raises no kDenormal); out of range, NaN, infinity or an
+// unsupported encoding gives 0x8000000000000000 and kInvalid.
 std::int64_t ToInt64(Bits a, unsigned& flags);
 
 // The sign flipped (fchs); never raises.

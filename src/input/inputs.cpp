@@ -81,7 +81,7 @@ __attribute__((noinline)) void OpenInputs() {
   } else {
     comparisonResult.ComparedLength = pair.Size1;
   }
-  comparisonResult.Tolerance = 24.0L;
+  comparisonResult.Tolerance = 24;
 }
 
 std::int32_t ReadBlock(platform::FileHandle file, unsigned char* buffer, std::int32_t count) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "extended/extended.h"
 #include "platform/platform.h"
 
 namespace korvella {
@@ -27,9 +28,9 @@ struct InputPair {
 // What a comparison found. AverageScore is derived where it is needed.
 struct ComparisonResult {
   std::uint64_t ComparedLength = 0;
-  long double Tolerance = 0;
-  long double PreciseScore = 0;
-  long double StatisticalScore = 0;
+  Extended Tolerance;
+  Extended PreciseScore;
+  Extended StatisticalScore;
 };
 
 // The run's one instance of each.

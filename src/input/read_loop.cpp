@@ -16,7 +16,7 @@ namespace {
 // Two sets of buffers: one is counted while the other is read.
 alignas(64) unsigned char buffers[2][2][kReadRequest];
 // The pair tables are scattered into at random: large pages spare TLB misses.
-alignas(2u << 20) Comparison comparison;
+alignas(platform::kLargePageAlignment) Comparison comparison;
 Progress progress;
 
 // One request; a failed or short read ends the run, after the progress line is

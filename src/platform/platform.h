@@ -148,5 +148,12 @@ std::uint64_t MonotonicMilliseconds();
 // Asks for large pages behind a long-lived buffer (fewer TLB misses while it is
 // filled and scanned). Only advice: nothing fails if the system says no.
 void AdviseLargePages(void* buffer, std::size_t size);
+// The alignment that lets such a buffer start on a large page. Windows object
+// files align to at most 8 KiB, and there the advice is never taken.
+#if defined(_WIN32)
+inline constexpr std::size_t kLargePageAlignment = 4096;
+#else
+inline constexpr std::size_t kLargePageAlignment = std::size_t{2} << 20;
+#endif
 
 }  // namespace korvella::platform

@@ -199,8 +199,8 @@ __attribute__((noinline)) void CaptureCallerSite(FailureSite& site) {
 __attribute__((noinline)) void RaiseFloatingPointTrap(std::uint16_t code) {
   static FailureSite site;
   SiteTwoFramesUp(static_cast<const void* const*>(__builtin_frame_address(0)), site);
-  trapHandler(code, site);
-  _exit(code);  // a handler that returned
+  if (trapHandler != nullptr) trapHandler(code, site);
+  _exit(code);  // no handler yet, or one that returned
 }
 
 std::uintptr_t ModuleOffset(const void* address) {

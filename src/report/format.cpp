@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
-
-#include "engine/extended.h"
 
 namespace korvella {
 namespace {
@@ -46,46 +43,45 @@ class DigitString {
   int carry_ = 0;
 };
 
-long double Trunc(long double v) { return std::trunc(v); }
-long double Frac(long double v) { return v - std::trunc(v); }
-
 // A digit from a value that is one for every finite input; anything stranger
 // (operands the x87 refuses) still gives a digit.
-int DigitOf(long double v) {
+int DigitOf(Extended v) {
   if (!(v >= 0)) return 0;
   if (!(v <= 10)) return 10;
-  return static_cast<int>(v);
+  return TruncateToInt(v);
 }
 
 }  // namespace
 
-std::string FormatFixed(long double value, int fractionDigits) {
-  const ExtendedBits bits = BitsOf(value);
+std::string FormatFixed(Extended value, int fractionDigits) {
+  const ExtendedBits bits = value.Bits();
   const bool negative = (bits.signAndExponent & 0x8000) != 0;
   if ((bits.signAndExponent & 0x7FFF) == 0x7FFF) {
     if ((bits.significand & 0x7FFFFFFFFFFFFFFFu) != 0) return "Nan";
     return negative ? "-Inf" : "+Inf";
   }
-  const long double a = ExtendedFromBits(false, bits.signAndExponent & 0x7FFF, bits.significand);
-  const long double slack = ExtendedFromBits(false, 0x3FC0, 0x800000000759A1CEu);
-  const long double tenth = ExtendedFromBits(false, 0x3FFB, 0xCCCCCCCCCCCCCCCDu);
+  const Extended a = Extended::FromBits(false, bits.signAndExponent & 0x7FFF, bits.significand);
+  const Extended slack = Extended::FromBits(false, 0x3FC0, 0x800000000759A1CEu);
+  const Extended tenth = Extended::FromBits(false, 0x3FFB, 0xCCCCCCCCCCCCCCCDu);
 
   int f = std::min(fractionDigits, DigitBudget);
   DigitString digits;
   int n = DigitBudget;
   int exponent = 0;
-  const long double t = 1 - slack;
+  const Extended t = 1 - slack;
 
   // Integer digits, from the quotients a, a/10, a/100, ... that exceed t.
   static_assert(kMaxQuotients > 4933);
-  std::array<long double, kMaxQuotients> quotients;
+  // Scratch for the quotients, filled before it is read; static, since the largest
+  // values need thousands of them (formatting runs on the main thread only).
+  static std::array<Extended, kMaxQuotients> quotients;
   int k = 0;
-  for (long double q = a; q > t && k < kMaxQuotients; q = q / 10) quotients[k++] = q;
+  for (Extended q = a; q > t && k < kMaxQuotients; q = q / 10) quotients[k++] = q;
   if (k >= 1) {
     exponent = k - 1;
-    long double c = 0;
+    Extended c;
     for (int i = k; i >= 1; --i) {
-      const long double q = quotients[i - 1];
+      const Extended q = quotients[i - 1];
       if (n > 0) {
         digits.Append(DigitOf(Trunc(q - c)));
         --n;
@@ -98,11 +94,11 @@ std::string FormatFixed(long double value, int fractionDigits) {
     }
   }
 
-  long double r = a > t ? Frac(a) : a;
+  Extended r = a > t ? Frac(a) : a;
   if (f < n) n = f;
 
   if (k == 0 && r != 0) {
-    const long double below = tenth - slack;
+    const Extended below = tenth - slack;
     while (r < below) {
       r = r * 10;
       --exponent;
@@ -112,9 +108,9 @@ std::string FormatFixed(long double value, int fractionDigits) {
   }
 
   if (n >= 0) {
-    long double p = 1;
+    Extended p = 1;
     for (int i = 0; i < n; ++i) p = p * 10;
-    const long double h = 0.5L / p;
+    const Extended h = Extended::FromBits(false, 0x3FFE, 0x8000000000000000u) / p;  // 0.5 / p
     r = (slack * r) + r;
     if (r >= h) r = h + r;
     if (Trunc(r) == 1) {

@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <string>
 
+#include "extended/extended.h"
+
 namespace korvella {
 
 // The value in fixed-point notation with `fractionDigits` digits after the point
 // (at most 17 are computed); "+Inf", "-Inf" or "Nan" for values that are not finite.
-std::string FormatFixed(long double value, int fractionDigits);
+std::string FormatFixed(Extended value, int fractionDigits);
 
 // The count in decimal, without sign, blanks or separators.
 std::string FormatCount(std::uint64_t count);

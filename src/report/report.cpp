@@ -43,7 +43,7 @@ __attribute__((noinline)) void WriteConsoleReport() {
   WriteReportLine("Size: ", FormatCount(result.ComparedLength), " bytes");
   WriteReportLine("Precise: ", FormatFixed(result.PreciseScore, kScoreDigits), " %");
   WriteReportLine("Statistical: ", FormatFixed(result.StatisticalScore, kScoreDigits), " %");
-  const long double average = AverageScore(result.StatisticalScore, result.PreciseScore);
+  const Extended average = AverageScore(result.StatisticalScore, result.PreciseScore);
   WriteReportLine("Average: ", FormatFixed(average, kScoreDigits), " %");
   CloseInputs();
 }
@@ -63,7 +63,7 @@ __attribute__((noinline)) void AppendLogLine() {
   OpenStream(log, handle);
   log.characterDevice = false;  // the line end never writes the log out
 
-  const long double average = AverageScore(result.StatisticalScore, result.PreciseScore);
+  const Extended average = AverageScore(result.StatisticalScore, result.PreciseScore);
   WritePieces(
       log, [&start] { CheckLog(start); },
       "Precise: ", FormatFixed(result.PreciseScore, kScoreDigits),

@@ -151,8 +151,8 @@ TEST(HostileInputs, SparseFilesOfFiveGibibytes) {
   h1[0] = size;
   h2[0] = size - 1;
   h2[1] = 1;
-  const long double statistical = StatisticalScoreOf(h1, h2, size);
-  const long double precise = PreciseScoreOf(1.0L / 24.0L, size);
+  const Extended statistical = StatisticalScoreOf(h1, h2, size);
+  const Extended precise = PreciseScoreOf(Extended(1) / 24, size);
   EXPECT_EQ(run.output,
             ReportLines("5368709120", FormatFixed(precise, 15), FormatFixed(statistical, 15),
                         FormatFixed(AverageScore(statistical, precise), 15)));

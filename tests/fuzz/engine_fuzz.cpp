@@ -10,6 +10,7 @@
 
 #include "engine/engine.h"
 #include "engine/scores.h"
+#include "support/extended_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;
@@ -31,18 +32,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (n == 0) return 0;
 
   static korvella::Comparison comparison;
-  comparison.Begin(24.0L);
+  comparison.Begin(24);
   for (std::size_t at = 0; at < n; at += piece) {
     comparison.Feed(a.data() + at, b.data() + at, std::min(piece, n - at));
   }
   const korvella::Scores scores = comparison.Finish(n);
 
   korvella::PassTotals plain;
-  korvella::AccumulatePlain(a.data(), b.data(), n, 24.0L, plain);
+  korvella::AccumulatePlain(a.data(), b.data(), n, 24, plain);
   const korvella::PassTotals& fast = comparison.Totals();
   if (plain.Histogram1 != fast.Histogram1 || plain.Histogram2 != fast.Histogram2) std::abort();
-  if (std::memcmp(&plain.DifferenceSum, &fast.DifferenceSum, 10) != 0) std::abort();
-  const long double precise = korvella::PreciseScoreOf(plain.DifferenceSum, n);
-  if (std::memcmp(&precise, &scores.Precise, 10) != 0) std::abort();
+  if (!korvella::testing::SameBits(plain.DifferenceSum, fast.DifferenceSum)) std::abort();
+  if (!korvella::testing::SameBits(korvella::PreciseScoreOf(plain.DifferenceSum, n), scores.Precise))
+    std::abort();
   return 0;
 }

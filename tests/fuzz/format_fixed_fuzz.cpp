@@ -13,8 +13,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 10) return 0;
-  long double value = 0;
-  std::memcpy(&value, data, 10);
+  std::uint64_t significand = 0;
+  std::uint16_t signAndExponent = 0;
+  std::memcpy(&significand, data, 8);
+  std::memcpy(&signAndExponent, data + 8, 2);
+  const korvella::Extended value = korvella::Extended::FromBits(
+      (signAndExponent & 0x8000) != 0, signAndExponent & 0x7FFF, significand);
   const int digits = size > 10 ? 1 + data[10] % 17 : 15;
   const std::string text = korvella::FormatFixed(value, digits);
   if (text.empty()) std::abort();

@@ -2,11 +2,11 @@
 // its significand in integers: the yardstick for FormatFixed away from halfway points.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
+
+#include "extended/extended.h"
 
 namespace korvella::testing {
 
@@ -16,12 +16,10 @@ struct ExactRounding {
   bool nearHalfway;  // within 2e-19 of a halfway point: the procedure decides
 };
 
-inline ExactRounding RoundExactly(long double v) {
+inline ExactRounding RoundExactly(Extended v) {
   __extension__ typedef unsigned __int128 u128;
-  std::uint64_t m;
-  std::uint16_t se;
-  std::memcpy(&m, &v, 8);
-  std::memcpy(&se, reinterpret_cast<const char*>(&v) + 8, 2);
+  const std::uint64_t m = v.Bits().significand;
+  const std::uint16_t se = v.Bits().signAndExponent;
   const int shift = 63 - (static_cast<int>(se & 0x7FFF) - 16383);  // v = m / 2^shift
   // v * 10^15 = m * 10^15 / 2^shift; split into whole units and the remainder.
   // 10^15 < 2^50, m < 2^64: m * 10^15 fits in 114 bits.
@@ -40,10 +38,12 @@ inline ExactRounding RoundExactly(long double v) {
   // Rounding half up.
   const bool up = remainder * 2 >= denominator;
   // Distance to the halfway point, in units of 10^-15: |remainder/denominator - 1/2|.
-  // Near when that distance * 1e-15 < 2e-19, i.e. < 2e-4 units.
-  const long double fraction =
-      static_cast<long double>(remainder) / static_cast<long double>(denominator);
-  const bool near = denominator > 1 && std::fabs(fraction - 0.5L) < 2.1e-4L;
+  // Near when that distance * 1e-15 < 2e-19, i.e. below 2.1e-4 units: in integers,
+  // |2 * remainder - denominator| * 10000 < 4.2 * denominator.
+  const u128 twice = remainder * 2;
+  const u128 distance = twice > denominator ? twice - denominator : denominator - twice;
+  const bool near = denominator > 1 && (shift >= 100 ? distance < denominator / 50000 * 21
+                                                     : distance * 50000 < denominator * 21);
   const u128 rounded = units + (up ? 1 : 0);
   const std::uint64_t whole = static_cast<std::uint64_t>(rounded / 1000000000000000ull);
   const std::uint64_t part = static_cast<std::uint64_t>(rounded % 1000000000000000ull);

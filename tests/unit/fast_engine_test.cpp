@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -12,6 +11,7 @@
 #include "engine/bulk_sum.h"
 #include "engine/engine.h"
 #include "engine/scores.h"
+#include "support/extended_support.h"
 
 namespace korvella {
 namespace {
@@ -53,9 +53,9 @@ Inputs2 MakeData(const std::string& kind, std::size_t n, std::mt19937_64& random
   return d;
 }
 
-void ExpectSameBits(long double fast, long double plain) {
-  EXPECT_EQ(std::memcmp(&fast, &plain, 10), 0)
-      << std::hexfloat << "fast " << fast << " plain " << plain;
+void ExpectSameBits(Extended fast, Extended plain) {
+  EXPECT_TRUE(testing::SameBits(fast, plain))
+      << "fast " << testing::Hex(fast) << " plain " << testing::Hex(plain);
 }
 
 // Ways of cutting n pairs into the pieces fed to the engine, as piece lengths.
@@ -94,7 +94,7 @@ Scores FeedInPieces(Comparison& comparison, const Inputs2& d,
   std::size_t largest = 1;
   for (const std::size_t length : pieces) largest = std::max(largest, length);
   Bytes buffers[2][2] = {{Bytes(largest), Bytes(largest)}, {Bytes(largest), Bytes(largest)}};
-  comparison.Begin(24.0L);
+  comparison.Begin(24);
   std::size_t at = 0;
   int set = 0;
   for (const std::size_t length : pieces) {
@@ -129,7 +129,7 @@ TEST(Comparison, SameBitsAsThePlainSweepHoweverTheBytesAreCut) {
       if (n > (1u << 20) && std::string(kind) != "random" && std::string(kind) != "edits") continue;
       const Inputs2 d = MakeData(kind, n, random);
       PassTotals plain;
-      AccumulatePlain(d.a.data(), d.b.data(), n, 24.0L, plain);
+      AccumulatePlain(d.a.data(), d.b.data(), n, 24, plain);
       for (const char* cut : cuts) {
         if (std::string(cut) == "tiny pieces" && n > (1u << 20)) continue;
         SCOPED_TRACE(std::string(kind) + ", " + std::to_string(n) + " bytes, " + cut);
@@ -151,30 +151,33 @@ TEST(FastEngine, SumsStartingAtAwkwardPlaces) {
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937_64 random(seed);
-  const QuotientTable quotients(24.0L);
-  const long double starts[] = {0.0L,
-                                1.0L / 24.0L,
-                                15.9L,
-                                16.0L,
-                                63.99L,
-                                std::ldexp(1.0L, 30) - 3.0L,
-                                std::ldexp(1.0L, 40) - 0.5L,
-                                std::ldexp(1.0L, 61),
-                                std::ldexp(1.0L, 61) + 0.25L,
-                                std::ldexp(1.0L, 62),
-                                std::ldexp(1.0L, 64) - 1024.0L};
-  for (const long double start : starts) {
+  const QuotientTable quotients(24);
+  const Extended quarter = testing::Bits(0x3FFD, 0x8000000000000000);
+  const Extended half = testing::Bits(0x3FFE, 0x8000000000000000);
+  const auto power = [](int n) { return Extended(std::uint64_t{1} << n); };
+  const Extended starts[] = {0,
+                             Extended(1) / 24,
+                             testing::Bits(0x4002, 0xFE66666666666666),  // nearest to 15.9
+                             16,
+                             testing::Bits(0x4004, 0xFFF5C28F5C28F5C3),  // nearest to 63.99
+                             power(30) - 3,
+                             power(40) - half,
+                             power(61),
+                             power(61) + quarter,
+                             power(62),
+                             Extended(~std::uint64_t{0} - 1023)};  // 2^64 - 1024
+  for (const Extended start : starts) {
     for (const char* kind : {"random", "edits", "small differences"}) {
-      SCOPED_TRACE(std::string(kind) + " from " + std::to_string(static_cast<double>(start)));
+      SCOPED_TRACE(std::string(kind) + " from " + testing::Hex(start));
       const std::size_t n = 200000;
       const Inputs2 d = MakeData(kind, n, random);
       PassTotals plain;
       plain.DifferenceSum = start;
-      AccumulatePlain(d.a.data(), d.b.data(), n, 24.0L, plain);
+      AccumulatePlain(d.a.data(), d.b.data(), n, 24, plain);
       DifferenceCounts counts{};
       for (std::size_t i = 0; i < n; ++i)
         ++counts[static_cast<std::size_t>(PairDifference(d.a[i], d.b[i]))];
-      long double sum = start;
+      Extended sum = start;
       AddDifferences(sum, d.a.data(), d.b.data(), n, counts, quotients);
       ExpectSameBits(sum, plain.DifferenceSum);
     }
@@ -182,29 +185,30 @@ TEST(FastEngine, SumsStartingAtAwkwardPlaces) {
 }
 
 TEST(FastEngine, BulkStepRefusesWhatItCannotKnow) {
-  const QuotientTable quotients(24.0L);
+  const QuotientTable quotients(24);
   DifferenceCounts three{};
   three[3] = 1;  // 3 / 24 = 0.125
   // At 2^61 one ulp is 0.25: 0.125 is exactly half an ulp, so the result depends
   // on the sum's last bit.
-  long double sum = std::ldexp(1.0L, 61);
+  const Extended twoToThe61(std::uint64_t{1} << 61);
+  Extended sum = twoToThe61;
   EXPECT_FALSE(AddInBulk(sum, three, quotients));
-  EXPECT_EQ(sum, std::ldexp(1.0L, 61));
+  ExpectSameBits(sum, twoToThe61);
   // A sum of zero has no binade; nothing to add always succeeds.
-  long double zero = 0;
+  Extended zero = 0;
   EXPECT_FALSE(AddInBulk(zero, three, quotients));
   EXPECT_TRUE(AddInBulk(zero, DifferenceCounts{}, quotients));
   // A total that would leave the binade.
-  long double edge = std::ldexp(1.0L, 20) - 1.0L;
+  Extended edge = Extended(std::uint64_t{1} << 20) - 1;
   DifferenceCounts many{};
   many[255] = 1;
   EXPECT_FALSE(AddInBulk(edge, many, quotients));
   // Inside one binade: the chain's result.
-  long double inside = 1100.0L;
+  Extended inside = 1100;
   many[255] = 10;
   ASSERT_TRUE(AddInBulk(inside, many, quotients));
-  long double chained = 1100.0L;
-  for (int i = 0; i < 10; ++i) chained = 255.0L / 24.0L + chained;
+  Extended chained = 1100;
+  for (int i = 0; i < 10; ++i) chained = Extended(255) / 24 + chained;
   ExpectSameBits(inside, chained);
 }
 

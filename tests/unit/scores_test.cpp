@@ -3,34 +3,28 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "support/extended_support.h"
 
 namespace korvella {
 namespace {
 
+using testing::ExactDecimal;
+
 using Bytes = std::vector<unsigned char>;
 using ::testing::StartsWith;
 
-// The exact decimal value of an 80-bit number, to 30 places (glibc prints it
-// exactly), so known digits can be compared as a prefix.
-std::string Decimal(long double value) {
-  char text[128];
-  std::snprintf(text, sizeof text, "%.30Lf", value);
-  return text;
-}
-
 struct Scores {
-  long double precise, statistical, average, differenceSum;
+  Extended precise, statistical, average, differenceSum;
 };
 
 Scores Compare(const Bytes& a, const Bytes& b) {
   PassTotals totals;
-  AccumulatePlain(a.data(), b.data(), a.size(), 24.0L, totals);
-  const long double statistical =
-      StatisticalScoreOf(totals.Histogram1, totals.Histogram2, a.size());
-  const long double precise = PreciseScoreOf(totals.DifferenceSum, a.size());
+  AccumulatePlain(a.data(), b.data(), a.size(), 24, totals);
+  const Extended statistical = StatisticalScoreOf(totals.Histogram1, totals.Histogram2, a.size());
+  const Extended precise = PreciseScoreOf(totals.DifferenceSum, a.size());
   return {precise, statistical, AverageScore(statistical, precise), totals.DifferenceSum};
 }
 
@@ -134,29 +128,30 @@ TEST(Scores, KnownExamples) {
   for (const auto& c : kEngine) {
     SCOPED_TRACE(c.name);
     const Scores s = Compare(c.a, c.b);
-    EXPECT_THAT(Decimal(s.precise), StartsWith(c.precise));
-    EXPECT_THAT(Decimal(s.statistical), StartsWith(c.statistical));
-    EXPECT_THAT(Decimal(s.average), StartsWith(c.average));
+    EXPECT_THAT(ExactDecimal(s.precise), StartsWith(c.precise));
+    EXPECT_THAT(ExactDecimal(s.statistical), StartsWith(c.statistical));
+    EXPECT_THAT(ExactDecimal(s.average), StartsWith(c.average));
   }
 }
 
 TEST(Scores, ExactValuesWithoutTheClamp) {
   // 00 against 18: the sum is exactly 1, so 100 - 100 is exactly 0.
-  EXPECT_EQ(Compare({0x00}, {0x18}).differenceSum, 1.0L);
-  EXPECT_EQ(PreciseScoreOf(1.0L, 1), 0.0L);
+  EXPECT_EQ(Compare({0x00}, {0x18}).differenceSum, 1);
+  EXPECT_EQ(PreciseScoreOf(1, 1), 0);
   // 7F against 80: 255 / 24 = 10.625 exactly, and the clamp takes -962.5 to 0.
-  EXPECT_EQ(Compare({0x7F}, {0x80}).differenceSum, 10.625L);
-  EXPECT_EQ(PreciseScoreOf(10.625L, 1), 0.0L);
+  const Extended tenAndFiveEighths = Extended(85) / 8;
+  EXPECT_EQ(Compare({0x7F}, {0x80}).differenceSum, tenAndFiveEighths);
+  EXPECT_EQ(PreciseScoreOf(tenAndFiveEighths, 1), 0);
   // 00 against FF: the statistical sum before the clamp is -300.
-  EXPECT_EQ(Compare({0x00}, {0xFF}).differenceSum, 1.0L / 24.0L);
-  EXPECT_THAT(Decimal(Compare({0x00}, {0xFF}).differenceSum),
+  EXPECT_EQ(Compare({0x00}, {0xFF}).differenceSum, Extended(1) / 24);
+  EXPECT_THAT(ExactDecimal(Compare({0x00}, {0xFF}).differenceSum),
               StartsWith("0.041666666666666666667796"));
   // Four 00 against three 00 and 01: the running sum ends at exactly 0.
   PassTotals totals;
   const Bytes a = Repeat(0, 4), b = Then(Repeat(0, 3), 1);
-  AccumulatePlain(a.data(), b.data(), 4, 24.0L, totals);
-  EXPECT_EQ(StatisticalScoreOf(totals.Histogram1, totals.Histogram2, 4), 0.0L);
-  EXPECT_FALSE(std::signbit(StatisticalScoreOf(totals.Histogram1, totals.Histogram2, 4)));
+  AccumulatePlain(a.data(), b.data(), 4, 24, totals);
+  EXPECT_TRUE(testing::SameBits(StatisticalScoreOf(totals.Histogram1, totals.Histogram2, 4), 0))
+      << "+0, not -0";
 }
 
 TEST(Scores, OneRoundedQuotientPerPairOverAWholeChunk) {
@@ -164,9 +159,9 @@ TEST(Scores, OneRoundedQuotientPerPairOverAWholeChunk) {
   const std::size_t n = 8u << 20;
   const Bytes a = Repeat(0x00, n), b = Repeat(0xFF, n);
   const Scores s = Compare(a, b);
-  EXPECT_THAT(Decimal(s.precise), StartsWith("95.833333333333428072364"));
-  EXPECT_EQ(s.statistical, 0.0L);
-  EXPECT_THAT(Decimal(s.average), StartsWith("47.916666666666714036182"));
+  EXPECT_THAT(ExactDecimal(s.precise), StartsWith("95.833333333333428072364"));
+  EXPECT_EQ(s.statistical, 0);
+  EXPECT_THAT(ExactDecimal(s.average), StartsWith("47.916666666666714036182"));
 }
 
 }  // namespace
