@@ -124,22 +124,34 @@ void PairCounter::Drain(ByteHistogram& histogram1, ByteHistogram& histogram2,
     for (auto& way : equalBytes_) way[value] = 0;
   }
   if (anyPairs_) {
+    // Byte a has the magnitude index a ^ 0x7F (0..255 for magnitudes 1..256), so
+    // along a row the signed difference of indices grows with b in each half of
+    // the row: the difference counts are sums along the table's diagonals, in
+    // plain contiguous loops. 32-bit sums suffice between drains.
+    std::array<std::uint32_t, 511> diagonals{};  // index (i - j) + 255
+    std::array<std::uint32_t, 256> columns{};
     for (std::size_t a = 0; a < 256; ++a) {
       std::uint32_t* const cells = &pairs_[a << 8];
-      std::uint64_t row = 0;
-      for (std::size_t b = 0; b < 256; ++b) {
+      const std::size_t i = a ^ 0x7F;
+      std::uint32_t* const low = &diagonals[i + 128];  // b in 0..127: j = 127 - b
+      std::uint32_t* const high = &diagonals[i];       // b in 128..255: j = 383 - b
+      std::uint32_t row = 0;
+      for (std::size_t b = 0; b < 128; ++b) {
+        low[b] += cells[b];
+        columns[b] += cells[b];
         row += cells[b];
-        histogram2[b] += cells[b];
+      }
+      for (std::size_t b = 128; b < 256; ++b) {
+        high[b - 128] += cells[b];
+        columns[b] += cells[b];
+        row += cells[b];
       }
       histogram1[a] += row;
-      const int magnitude = ByteMagnitude(static_cast<unsigned char>(a));
-      for (std::size_t b = 0; b < 256; ++b) {
-        const int difference = magnitude - ByteMagnitude(static_cast<unsigned char>(b));
-        differences[static_cast<std::size_t>(difference < 0 ? -difference : difference)] +=
-            cells[b];
-      }
       std::fill_n(cells, 256, 0u);
     }
+    for (std::size_t b = 0; b < 256; ++b) histogram2[b] += columns[b];
+    differences[0] += diagonals[255];
+    for (std::size_t d = 1; d < 256; ++d) differences[d] += diagonals[255 + d] + diagonals[255 - d];
     anyPairs_ = false;
   }
   // A run never continues across a drain: its word is counted already.
