@@ -59,6 +59,7 @@ def main():
     with (contextlib.nullcontext(kept) if kept else tempfile.TemporaryDirectory(prefix="korvella-bench-")) as directory:
         print(f"making files of {size_mib} MiB in {directory} ...", flush=True)
         pairs = make_files(directory, size_mib)
+        summary = []
         for name, (a, b) in pairs.items():
             commands = {"korvella": [korvella, a, b], "cmp": ["cmp", "-s", a, b],
                         "cat": ["sh", "-c", f"cat '{a}' '{b}' >/dev/null"]}
@@ -81,6 +82,10 @@ def main():
             for i in range(len(others)):
                 key = f"other{i + 1}"
                 print(f"  {key} / korvella = {median[key] / median['korvella']:.2f}")
+            summary.append((name, median["korvella"] / median["cat"], memory["korvella"]))
+        print(f"\nsummary ({size_mib} MiB pairs, medians of {runs} runs):")
+        for name, ratio, peak in summary:
+            print(f"  {name:10s} korvella / cat = {ratio:.2f}   peak {peak:.1f} MiB")
 
 
 if __name__ == "__main__":
