@@ -38,8 +38,7 @@ bool UlpsOf(Extended q, int sumExponent, std::uint64_t& ulps) {
 }  // namespace
 
 QuotientTable::QuotientTable(Extended tolerance) {
-  for (int d = 0; d < 256; ++d)
-    quotient[static_cast<std::size_t>(d)] = Extended(d) / tolerance;
+  for (int d = 0; d < 256; ++d) quotient[static_cast<std::size_t>(d)] = Extended(d) / tolerance;
 }
 
 bool AddInBulk(Extended& sum, const DifferenceCounts& counts, const QuotientTable& quotients) {

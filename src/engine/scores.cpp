@@ -20,7 +20,7 @@ void AccumulatePlain(const unsigned char* bytes1, const unsigned char* bytes2, s
 }
 
 Extended StatisticalScoreOf(const ByteHistogram& histogram1, const ByteHistogram& histogram2,
-                               std::uint64_t comparedLength) {
+                            std::uint64_t comparedLength) {
   const Extended length(comparedLength);
   Extended score;
   for (std::size_t value = 0; value < 256; ++value) {

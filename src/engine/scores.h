@@ -36,7 +36,7 @@ void AccumulatePlain(const unsigned char* bytes1, const unsigned char* bytes2, s
 // 100 minus the scaled histogram distance, over the byte values in ascending
 // order, divided by 256 and clamped at 0.
 Extended StatisticalScoreOf(const ByteHistogram& histogram1, const ByteHistogram& histogram2,
-                               std::uint64_t comparedLength);
+                            std::uint64_t comparedLength);
 
 // 100 - (DifferenceSum / length) * 100, clamped at 0.
 Extended PreciseScoreOf(Extended differenceSum, std::uint64_t comparedLength);

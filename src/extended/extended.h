@@ -79,10 +79,18 @@ inline Extended Frac(Extended v) { return v - Trunc(v); }
 // The hardware type: every operation one x87 instruction, inlined.
 inline Extended::Extended(int value) : value_(value) {}
 inline Extended::Extended(std::uint64_t value) : value_(static_cast<long double>(value)) {}
-inline Extended operator+(Extended a, Extended b) { return Extended::FromHardware(a.value_ + b.value_); }
-inline Extended operator-(Extended a, Extended b) { return Extended::FromHardware(a.value_ - b.value_); }
-inline Extended operator*(Extended a, Extended b) { return Extended::FromHardware(a.value_ * b.value_); }
-inline Extended operator/(Extended a, Extended b) { return Extended::FromHardware(a.value_ / b.value_); }
+inline Extended operator+(Extended a, Extended b) {
+  return Extended::FromHardware(a.value_ + b.value_);
+}
+inline Extended operator-(Extended a, Extended b) {
+  return Extended::FromHardware(a.value_ - b.value_);
+}
+inline Extended operator*(Extended a, Extended b) {
+  return Extended::FromHardware(a.value_ * b.value_);
+}
+inline Extended operator/(Extended a, Extended b) {
+  return Extended::FromHardware(a.value_ / b.value_);
+}
 inline Extended operator-(Extended a) { return Extended::FromHardware(-a.value_); }
 inline bool operator<(Extended a, Extended b) { return a.value_ < b.value_; }
 inline bool operator>(Extended a, Extended b) { return a.value_ > b.value_; }

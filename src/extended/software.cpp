@@ -24,26 +24,27 @@ constexpr unsigned kTrapping = soft_x87::kInvalid | soft_x87::kZeroDivide | soft
 // Each operation is its own frame, so that a trap names the caller's location:
 // platform::RaiseFloatingPointTrap reports where the operation returns to.
 #define KORVELLA_TRAP_IF(flags) \
-  if ((flags) & kTrapping) platform::RaiseFloatingPointTrap(TrapCode(flags))
+  if ((flags)&kTrapping) platform::RaiseFloatingPointTrap(TrapCode(flags))
 
 Extended::Extended(int value) : bits_(soft_x87::FromInt64(value)) {}
 Extended::Extended(std::uint64_t value) : bits_(soft_x87::FromUint64(value)) {}
 
 Extended Extended::FromBits(bool negative, std::uint16_t exponent, std::uint64_t significand) {
   Extended e;
-  e.bits_ = {significand, static_cast<std::uint16_t>((negative ? 0x8000 : 0) | (exponent & 0x7FFF))};
+  e.bits_ = {significand,
+             static_cast<std::uint16_t>((negative ? 0x8000 : 0) | (exponent & 0x7FFF))};
   return e;
 }
 
 ExtendedBits Extended::Bits() const { return {bits_.significand, bits_.signExponent}; }
 
-#define KORVELLA_ARITHMETIC(op, Operation)                    \
+#define KORVELLA_ARITHMETIC(op, Operation)                        \
   __attribute__((noinline)) Extended op(Extended a, Extended b) { \
-    unsigned flags = 0;                                       \
-    Extended result;                                          \
-    result.bits_ = soft_x87::Operation(a.bits_, b.bits_, flags); \
-    KORVELLA_TRAP_IF(flags);                                  \
-    return result;                                            \
+    unsigned flags = 0;                                           \
+    Extended result;                                              \
+    result.bits_ = soft_x87::Operation(a.bits_, b.bits_, flags);  \
+    KORVELLA_TRAP_IF(flags);                                      \
+    return result;                                                \
   }
 KORVELLA_ARITHMETIC(operator+, Add)
 KORVELLA_ARITHMETIC(operator-, Subtract)
@@ -57,12 +58,12 @@ Extended operator-(Extended a) {
   return result;
 }
 
-#define KORVELLA_COMPARISON(op, Comparison, test)               \
-  __attribute__((noinline)) bool op(Extended a, Extended b) {   \
-    unsigned flags = 0;                                         \
+#define KORVELLA_COMPARISON(op, Comparison, test)                                \
+  __attribute__((noinline)) bool op(Extended a, Extended b) {                    \
+    unsigned flags = 0;                                                          \
     const soft_x87::Order order = soft_x87::Comparison(a.bits_, b.bits_, flags); \
-    KORVELLA_TRAP_IF(flags);                                    \
-    return test;                                                \
+    KORVELLA_TRAP_IF(flags);                                                     \
+    return test;                                                                 \
   }
 using soft_x87::Order;
 KORVELLA_COMPARISON(operator<, Compare, order == Order::Less)

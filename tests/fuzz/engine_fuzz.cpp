@@ -43,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const korvella::PassTotals& fast = comparison.Totals();
   if (plain.Histogram1 != fast.Histogram1 || plain.Histogram2 != fast.Histogram2) std::abort();
   if (!korvella::testing::SameBits(plain.DifferenceSum, fast.DifferenceSum)) std::abort();
-  if (!korvella::testing::SameBits(korvella::PreciseScoreOf(plain.DifferenceSum, n), scores.Precise))
+  if (!korvella::testing::SameBits(korvella::PreciseScoreOf(plain.DifferenceSum, n),
+                                   scores.Precise))
     std::abort();
   return 0;
 }

@@ -47,7 +47,8 @@ const FixedCase kFixed[] = {
     {"just below 0.35", Bits(0x3FFD, 0xB333333333333333), 1, "0.4"},
     {"just below 0.95", Bits(0x3FFE, 0xF333333333333333), 1, "1.0"},
     {"nearest 99.95", Bits(0x4005, 0xC7E6666666666666), 1, "99.9"},
-    {"123.456789012345678 shows the digit budget", Bits(0x4005, 0xF6E9E03FDA64C68B), 15, "123.456789012345680"},
+    {"123.456789012345678 shows the digit budget", Bits(0x4005, 0xF6E9E03FDA64C68B), 15,
+     "123.456789012345680"},
     {"-24", -24, 1, "-24.0"},
     {"-0.5", Negative(0x3FFE, 0x8000000000000000), 15, "-0.500000000000000"},
     {"negative zero", Negative(0, 0), 15, "-0.000000000000000"},
@@ -56,7 +57,8 @@ const FixedCase kFixed[] = {
     {"+Inf", Bits(0x7FFF, 0x8000000000000000), 15, "+Inf"},
     {"-Inf", Negative(0x7FFF, 0x8000000000000000), 15, "-Inf"},
     {"f above 17 acts as 17", Bits(0x3FFE, 0x8000000000000000), 20, "0.50000000000000000"},
-    {"18 integer digits round at the budget", Extended(std::uint64_t{123456789012345678}), 2, "123456789012345680.00"},
+    {"18 integer digits round at the budget", Extended(std::uint64_t{123456789012345678}), 2,
+     "123456789012345680.00"},
 };
 
 TEST(FormatFixed, Table) {

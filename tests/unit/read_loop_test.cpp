@@ -57,7 +57,8 @@ TEST(RunComparison, SameBitsAsOnePlainSweepWhateverTheLength) {
 
     PassTotals plain;
     AccumulatePlain(a.data(), b.data(), length, 24, plain);
-    EXPECT_TRUE(testing::SameBits(result.PreciseScore, PreciseScoreOf(plain.DifferenceSum, length)));
+    EXPECT_TRUE(
+        testing::SameBits(result.PreciseScore, PreciseScoreOf(plain.DifferenceSum, length)));
     EXPECT_TRUE(testing::SameBits(result.StatisticalScore,
                                   StatisticalScoreOf(plain.Histogram1, plain.Histogram2, length)));
   }
