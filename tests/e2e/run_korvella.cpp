@@ -1,129 +1,12 @@
+// What every system's runs are checked against.
 #include "run_korvella.h"
 
-#include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <regex>
-#include <stdexcept>
 
 namespace korvella::testing {
-
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "korvella-e2e-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ignored);
-  std::filesystem::remove_all(path_, ignored);
-}
-
-void TempDir::Put(const std::string& name, const std::string& bytes) const {
-  std::ofstream out(path_ / name, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string TempDir::Get(const std::string& name) const {
-  std::ifstream in(path_ / name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-namespace {
-
-void Bind(int target, Stream stream, const std::string& file, int flags) {
-  int fd = -1;
-  switch (stream) {
-    case Stream::Closed: close(target); return;
-    case Stream::WriteOnlyFile: fd = open(file.c_str(), O_WRONLY); break;
-    case Stream::DevNull: fd = open("/dev/null", flags); break;
-    case Stream::DevFull: fd = open("/dev/full", flags); break;
-    case Stream::File:
-      fd = flags == O_RDONLY ? open(file.c_str(), O_RDONLY)
-                             : open(file.c_str(), flags | O_CREAT | O_TRUNC, 0644);
-      break;
-    case Stream::PipeReaderGone: {
-      int ends[2];
-      if (pipe(ends) != 0) _exit(250);
-      close(ends[0]);
-      fd = ends[1];
-      break;
-    }
-    case Stream::PipeFromText: {
-      int ends[2];
-      if (pipe(ends) != 0) _exit(250);
-      if (write(ends[1], file.data(), file.size()) != static_cast<ssize_t>(file.size())) _exit(250);
-      close(ends[1]);
-      fd = ends[0];
-      break;
-    }
-  }
-  if (fd < 0) _exit(251);
-  if (fd != target) {
-    dup2(fd, target);
-    close(fd);
-  }
-}
-
-}  // namespace
-
-RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
-  const std::string outputPath =
-      (dir.Path().parent_path() / (dir.Path().filename().string() + ".stdout")).string();
-  const std::string inputPath =
-      (dir.Path().parent_path() / (dir.Path().filename().string() + ".stdin")).string();
-  if (options.input == Stream::File || options.input == Stream::WriteOnlyFile) {
-    std::ofstream(inputPath, std::ios::binary) << options.inputText;
-  }
-  std::vector<std::string> args{KORVELLA_BINARY};
-  args.insert(args.end(), options.arguments.begin(), options.arguments.end());
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  const pid_t child = fork();
-  if (child == 0) {
-    if (chdir(dir.Path().c_str()) != 0) _exit(252);
-    const bool fromFile = options.input == Stream::File || options.input == Stream::WriteOnlyFile;
-    Bind(0, options.input, fromFile ? inputPath : options.inputText, O_RDONLY);
-    Bind(1, options.output, outputPath, O_WRONLY);
-    if (options.fileSizeLimit != 0) {
-      const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
-      setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    if (options.addressSpaceLimit != 0) {
-      const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
-      setrlimit(RLIMIT_AS, &limit);
-    }
-    if (options.fault != nullptr) {
-      setenv("LD_PRELOAD", KORVELLA_FAULT_SHIM, 1);
-      setenv("KORVELLA_FAULT", options.fault, 1);
-      setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
-    }
-    signal(SIGPIPE, SIG_DFL);
-    execv(KORVELLA_BINARY, argv.data());
-    _exit(253);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  RunResult result;
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  if (options.output == Stream::File) {
-    std::ifstream in(outputPath, std::ios::binary);
-    result.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  std::remove(outputPath.c_str());
-  std::remove(inputPath.c_str());
-  return result;
-}
 
 void ExpectFailureReport(const std::string& output, int code, std::size_t minLevels) {
   const std::regex head(
@@ -140,6 +23,25 @@ std::string ReportLines(const std::string& size, const std::string& precise,
                         const std::string& statistical, const std::string& average) {
   return "Size: " + size + " bytes\r\nPrecise: " + precise + " %\r\nStatistical: " + statistical +
          " %\r\nAverage: " + average + " %\r\n";
+}
+
+std::string LogLine(const std::string& precise, const std::string& statistical,
+                    const std::string& average, const std::string& name1, const std::string& name2,
+                    const std::string& size) {
+  return "Precise: " + precise + "% (T=24.0), Stat: " + statistical + "%, Avg: " + average +
+         "% for \"" + name1 + "\" and \"" + name2 + "\" (" + size + " x2 bytes read)\r\n";
+}
+
+std::string EqualFilesLogLine(const std::string& name1, const std::string& name2,
+                              const std::string& size) {
+  return LogLine(kHundred, kHundred, kHundred, name1, name2, size);
+}
+
+void ExpectReportThenFailure(const RunResult& run, int code) {
+  EXPECT_EQ(run.status, code);
+  EXPECT_THAT(run.output, ::testing::StartsWith(ReportLines("3", kHundred, kHundred, kHundred) +
+                                                "Runtime error " + std::to_string(code) + " at $"));
+  EXPECT_THAT(run.output, ::testing::EndsWith("\r\n\r\n"));
 }
 
 }  // namespace korvella::testing

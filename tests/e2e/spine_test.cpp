@@ -1,7 +1,6 @@
 // The command line, the input files and the failure report, seen from outside.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <string>
 
@@ -82,16 +81,6 @@ TEST(CommandLineAndInputs, EmptyNameReadsStandardInput) {
       RunKorvella(dir, {.arguments = {"", "b"}, .input = Stream::File, .inputText = ""});
   EXPECT_EQ(empty.output, kEmpty + kUsage);
   EXPECT_EQ(empty.status, 1);
-}
-
-TEST(CommandLineAndInputs, AFifoDoesNotBlockTheOpen) {
-  TempDir dir;
-  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
-  dir.Put("b", "x");
-  // No writer: the open must not wait for one; the size query then fails.
-  const RunResult run = RunKorvella(dir, {.arguments = {"fifo", "b"}});
-  EXPECT_EQ(run.status, 156);
-  EXPECT_THAT(run.output, ::testing::StartsWith("Runtime error 156 at $"));
 }
 
 TEST(FailureReport, SizeQueryOnAPipe) {
