@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -69,7 +70,9 @@ const char* locationFile = nullptr;
 
 void WriteLocation(std::uint16_t code, const platform::FailureSite& site) {
   if (FILE* out = std::fopen(locationFile, "w")) {
-    std::fprintf(out, "%zx", static_cast<std::size_t>(platform::ModuleOffset(site.location)));
+    // The location and the first call level.
+    std::fprintf(out, "%zx %zx", static_cast<std::size_t>(platform::ModuleOffset(site.location)),
+                 static_cast<std::size_t>(platform::ModuleOffset(site.levels[0])));
     std::fclose(out);
   }
   platform::EndProcess(code);
@@ -85,23 +88,30 @@ TEST(FloatingPointTraps, NameTheOperationThatRaisedTheException) {
         platform::EndProcess(0);
       },
       ::testing::ExitedWithCode(200), "");
-  std::string offset;
-  std::ifstream(file) >> offset;
+  std::string location, level;
+  std::ifstream(file) >> location >> level;
   std::remove(file.c_str());
-  ASSERT_FALSE(offset.empty());
-  // -i: the operation may be inlined into the function; the chain names both.
-  const std::string command =
-      "addr2line -f -i -C -e /proc/" + std::to_string(getpid()) + "/exe 0x" + offset;
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string functions;
-  char line[512];
-  while (std::fgets(line, sizeof line, pipe) != nullptr) functions += line;
-  pclose(pipe);
-  if (functions.rfind("??", 0) == 0 && !platform::HasFloatingPointControlWord()) {
-    GTEST_SKIP() << "addr2line here cannot read this CPU's code";
-  }
-  EXPECT_NE(functions.find("DivideWithoutStoring"), std::string::npos) << functions;
+  ASSERT_FALSE(level.empty());
+  // The functions at an address, innermost first (-i: with those inlined there).
+  const auto functionsAt = [](const std::string& offset) {
+    const std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string command =
+        std::string(KORVELLA_ADDR2LINE) + " -f -i -C -e '" + program + "' 0x" + offset;
+    std::string functions;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+      char line[512];
+      while (std::fgets(line, sizeof line, pipe) != nullptr) functions += line;
+      pclose(pipe);
+    }
+    return functions;
+  };
+  // The division itself, or the operation it is in when that is not inlined
+  // (then called from the division's function).
+  const std::string at = functionsAt(location);
+  const bool inDivision = at.find("DivideWithoutStoring") != std::string::npos;
+  const bool inOperation = at.rfind("korvella::operator/", 0) == 0 &&
+                           functionsAt(level).find("DivideWithoutStoring") != std::string::npos;
+  EXPECT_TRUE(inDivision || inOperation) << at;
 }
 
 }  // namespace
