@@ -63,6 +63,9 @@ class HeldFile {
   std::intptr_t handle_;
 };
 
+// Windows only: the command line that starts korvella with these options.
+std::string KorvellaCommandLine(const RunOptions& options);
+
 // Runs korvella with `dir` as working directory.
 RunResult RunKorvella(const TempDir& dir, const RunOptions& options);
 

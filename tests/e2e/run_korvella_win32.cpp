@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <stdexcept>
@@ -26,9 +27,7 @@ std::wstring Wide(const std::string& ansi) {
 std::wstring LongPath(const std::filesystem::path& directory, const std::string& name = {}) {
   std::wstring path = L"\\\\?\\" + directory.wstring();
   if (!name.empty()) path += L"\\" + Wide(name);
-  for (auto& c : path) {
-    if (c == L'/') c = L'\\';
-  }
+  std::replace(path.begin(), path.end(), L'/', L'\\');
   return path;
 }
 
@@ -174,6 +173,19 @@ void HeldFile::Release() {
   handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
 }
 
+std::string KorvellaCommandLine(const RunOptions& options) {
+  std::string binary = KORVELLA_BINARY;
+  std::replace(binary.begin(), binary.end(), '/', '\\');
+  std::string commandLine = "\"" + binary + "\"";
+  if (!options.commandTail.empty()) return commandLine + " " + options.commandTail;
+  for (const auto& argument : options.arguments) {
+    // Quotes only switch quoting on and off: no argument can hold one.
+    EXPECT_EQ(argument.find('"'), std::string::npos) << argument;
+    commandLine += " \"" + argument + "\"";
+  }
+  return commandLine;
+}
+
 RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
   EXPECT_TRUE(options.fileSizeLimit == 0 && options.addressSpaceLimit == 0 &&
               options.fault == nullptr)
@@ -187,21 +199,7 @@ RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
     CloseHandle(file);
   }
 
-  std::string binary = KORVELLA_BINARY;
-  for (auto& c : binary) {
-    if (c == '/') c = '\\';
-  }
-  std::string commandLine = "\"" + binary + "\"";
-  if (!options.commandTail.empty()) {
-    commandLine += " " + options.commandTail;
-  } else {
-    for (const auto& argument : options.arguments) {
-      // Quotes only switch quoting on and off: no argument can hold one.
-      EXPECT_EQ(argument.find('"'), std::string::npos) << argument;
-      commandLine += " \"" + argument + "\"";
-    }
-  }
-
+  std::string commandLine = KorvellaCommandLine(options);
   const HANDLE handles[] = {
       Bind(options.input, true, inputPath, options),
       Bind(options.output, false, outputPath, options),

@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,8 +18,6 @@
 
 namespace korvella::testing {
 namespace {
-
-using ::testing::StartsWith;
 
 std::string CantOpen(const std::string& name) {
   return "Error: can't open file " + name + "\r\n" + kUsage;
@@ -188,17 +189,12 @@ ConsoleRun RunOnConsole(const TempDir& dir, const std::vector<std::string>& argu
   startup.StartupInfo.cb = sizeof startup;
   startup.lpAttributeList = list;
 
-  std::string binary = KORVELLA_BINARY;
   std::string host = KORVELLA_CONSOLE_HOST;
-  for (auto* path : {&binary, &host}) {
-    for (auto& c : *path) {
-      if (c == '/') c = '\\';
-    }
-  }
+  std::replace(host.begin(), host.end(), '/', '\\');
   const std::string report = dir.Path().string() + ".console";
   std::string commandLine = "\"" + host + "\" \"" + report + "\" " + std::to_string(codePage) +
-                            " " + std::to_string(snapshotMs) + " \"" + binary + "\"";
-  for (const auto& argument : arguments) commandLine += " \"" + argument + "\"";
+                            " " + std::to_string(snapshotMs) + " " +
+                            KorvellaCommandLine({.arguments = arguments});
   PROCESS_INFORMATION process{};
   const std::string directory = dir.Path().string();
   EXPECT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
