@@ -72,6 +72,8 @@ struct ProcessArguments {
   const char* const* argv = nullptr;
   const char* commandLine = nullptr;
 };
+// Called by main itself, with its own argc and argv: on Windows it also notes
+// where main returns to, the start-up code, where a failure report's levels end.
 ProcessArguments TakeProcessArguments(int argc, const char* const* argv);
 
 // Fills `site` with the place the calling function returns to and the call

@@ -130,8 +130,8 @@ void CollectCallLevels(CONTEXT context, FailureSite& site) {
   }
 }
 
-// The site of the caller of the function that called this one's caller: where it
-// continues, and the levels above it. `context` is captured in that caller.
+// From `context`, captured in a function: the place where that function's caller
+// returns to, and the levels above it.
 void SiteTwoFramesUp(CONTEXT& context, FailureSite& site) {
   const Stack stack = ThreadStack();
   site.location = nullptr;
@@ -245,7 +245,7 @@ __attribute__((noinline)) void RaiseFloatingPointTrap(std::uint16_t code) {
   RtlCaptureContext(&context);
   SiteTwoFramesUp(context, site);
   if (trapHandler != nullptr) trapHandler(code, site);
-  ExitProcess(code);  // a handler that returned
+  ExitProcess(code);  // no handler yet, or one that returned
 }
 
 std::uintptr_t ModuleOffset(const void* address) {
