@@ -10,7 +10,7 @@ foreach(file bin/korvella share/man/man1/korvella.1.gz)
     message(FATAL_ERROR "missing after install: ${file}")
   endif()
 endforeach()
-execute_process(COMMAND "${PREFIX}/bin/korvella" RESULT_VARIABLE status OUTPUT_VARIABLE output)
+execute_process(COMMAND ${EMULATOR} "${PREFIX}/bin/korvella" RESULT_VARIABLE status OUTPUT_VARIABLE output)
 # CMake folds CR LF into LF when it captures output; the bytes are checked elsewhere.
 string(REPLACE "\r" "" output "${output}")
 set(expected "korvella 1.0 - measures how alike two files are\nUsage: korvella.exe <file1> <file2>\n")

@@ -10,7 +10,9 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <vector>
 
+#include "korvella_command.h"
 #include "run_korvella.h"
 
 namespace korvella::testing {
@@ -35,11 +37,16 @@ TerminalRun RunOnTerminal(const TempDir& dir, const char* fault) {
     dup2(slave, 2);
     close(master);
     if (fault != nullptr) {
-      setenv("LD_PRELOAD", KORVELLA_FAULT_SHIM, 1);
+      PreloadIntoKorvella(KORVELLA_FAULT_SHIM);
       setenv("KORVELLA_FAULT", fault, 1);
       setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
     }
-    execl(KORVELLA_BINARY, KORVELLA_BINARY, "a", "b", static_cast<char*>(nullptr));
+    std::vector<std::string> args = KorvellaCommand();
+    args.insert(args.end(), {"a", "b"});
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
     _exit(253);
   }
   close(slave);
@@ -91,7 +98,7 @@ TEST(Progress, OnATerminalItIsShownThenErasedAndNothingElseChanges) {
   EXPECT_NE(slow.terminal.find("% "), std::string::npos) << slow.terminal;
   EXPECT_NE(slow.terminal.find(" MiB of 32.0 MiB, "), std::string::npos) << slow.terminal;
   EXPECT_NE(slow.terminal.find(" left"), std::string::npos) << slow.terminal;
-  EXPECT_EQ(slow.terminal.find('\n'), std::string::npos) << "the line is rewritten in place";
+  EXPECT_EQ(slow.terminal.find('\n'), std::string::npos) << "the line is rewritten in place\n" << slow.terminal;
   // The last line is blanked out and the cursor back at the start.
   const std::size_t last = slow.terminal.rfind('\r', slow.terminal.size() - 2);
   ASSERT_NE(last, std::string::npos);

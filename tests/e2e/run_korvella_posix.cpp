@@ -13,6 +13,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "korvella_command.h"
 #include "run_korvella.h"
 
 namespace korvella::testing {
@@ -102,7 +103,7 @@ RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
   if (options.input == Stream::File || options.input == Stream::WriteOnlyFile) {
     std::ofstream(inputPath, std::ios::binary) << options.inputText;
   }
-  std::vector<std::string> args{KORVELLA_BINARY};
+  std::vector<std::string> args = KorvellaCommand();
   args.insert(args.end(), options.arguments.begin(), options.arguments.end());
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
@@ -130,12 +131,12 @@ RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
       setrlimit(RLIMIT_AS, &limit);
     }
     if (options.fault != nullptr) {
-      setenv("LD_PRELOAD", KORVELLA_FAULT_SHIM, 1);
+      PreloadIntoKorvella(KORVELLA_FAULT_SHIM);
       setenv("KORVELLA_FAULT", options.fault, 1);
       setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
     }
     signal(SIGPIPE, SIG_DFL);
-    execv(KORVELLA_BINARY, argv.data());
+    execv(argv[0], argv.data());
     _exit(253);
   }
   int status = 0;
