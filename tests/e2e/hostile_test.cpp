@@ -37,6 +37,19 @@ TEST(FailingOutput, StandardOutputEnds) {
   }
 }
 
+TEST(HostileInputs, AReadTheSystemRefusesEndsInTheFailureReport) {
+  // Standard input open for writing only: it can be measured, but not read.
+  TempDir dir;
+  dir.Put("b", "hello");
+  const RunResult run = RunKorvella(
+      dir, {.arguments = {"", "b"}, .input = Stream::WriteOnlyFile, .inputText = "hello"});
+  EXPECT_EQ(run.status, kReadRefusedCode);
+  EXPECT_THAT(run.output,
+              ::testing::StartsWith("Runtime error " + std::to_string(kReadRefusedCode) + " at $"));
+  ExpectFailureReport(run.output, kReadRefusedCode, 2);
+  EXPECT_FALSE(std::filesystem::exists(dir / "korvella.log"));
+}
+
 TEST(HostileInputs, OddNamesArePrintedAndLoggedByteForByte) {
   const std::string longName(300, 'L');
   const std::string names[] = {"with space", "caf\xe9 \x80\xff", "-leading-dash",

@@ -130,18 +130,6 @@ TEST(HostileInputs, SpecialFilesEndWithTheirMessageOrCode) {
   close(sock);
 }
 
-TEST(HostileInputs, AReadTheSystemRefusesEndsInTheFailureReport) {
-  // Standard input open for writing only: it can be measured, but not read (EBADF).
-  TempDir dir;
-  dir.Put("b", "hello");
-  const RunResult run = RunKorvella(
-      dir, {.arguments = {"", "b"}, .input = Stream::WriteOnlyFile, .inputText = "hello"});
-  EXPECT_EQ(run.status, 6);
-  EXPECT_THAT(run.output, StartsWith("Runtime error 6 at $"));
-  ExpectFailureReport(run.output, 6, 2);
-  EXPECT_FALSE(std::filesystem::exists(dir / "korvella.log"));
-}
-
 TEST(HostileInputs, AControlCharacterInANameIsPrintedAndLogged) {
   TempDir dir;
   dir.Put("with\ttab", "xyz");

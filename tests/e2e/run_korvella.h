@@ -91,6 +91,10 @@ void ExpectReportThenFailure(const RunResult& run, int code);
 
 inline const std::string kHundred = "100.000000000000000";
 
+// The code a read ends with on a handle open for writing only: EBADF (6) on
+// Linux, access denied (5) on Windows.
+extern const int kReadRefusedCode;
+
 inline constexpr const char* kUsage = "Usage: korvella.exe <file1> <file2>\r\n";
 
 }  // namespace korvella::testing

@@ -18,6 +18,8 @@
 
 namespace korvella::testing {
 
+const int kReadRefusedCode = 6;  // EBADF
+
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "korvella-e2e-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");

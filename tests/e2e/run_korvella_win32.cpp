@@ -12,6 +12,8 @@
 #include "run_korvella.h"
 
 namespace korvella::testing {
+
+const int kReadRefusedCode = 5;  // ERROR_ACCESS_DENIED
 namespace {
 
 std::wstring Wide(const std::string& ansi) {

@@ -125,17 +125,6 @@ TEST(HostileInputs, SpecialNames) {
   }
 }
 
-TEST(HostileInputs, AReadTheSystemRefusesEndsInTheFailureReport) {
-  // Standard input open for writing only: it can be measured, but not read.
-  TempDir dir;
-  dir.Put("b", "hello");
-  const RunResult run = RunKorvella(
-      dir, {.arguments = {"", "b"}, .input = Stream::WriteOnlyFile, .inputText = "hello"});
-  EXPECT_EQ(run.status, 5);
-  ExpectFailureReport(run.output, 5, 2);
-  EXPECT_FALSE(std::filesystem::exists(dir / "korvella.log"));
-}
-
 TEST(Log, AReadOnlyLogEndsInTheFailureReportUntouched) {
   TempDir dir;
   dir.Put("a", "abc");
