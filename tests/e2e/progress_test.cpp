@@ -98,7 +98,8 @@ TEST(Progress, OnATerminalItIsShownThenErasedAndNothingElseChanges) {
   EXPECT_NE(slow.terminal.find("% "), std::string::npos) << slow.terminal;
   EXPECT_NE(slow.terminal.find(" MiB of 32.0 MiB, "), std::string::npos) << slow.terminal;
   EXPECT_NE(slow.terminal.find(" left"), std::string::npos) << slow.terminal;
-  EXPECT_EQ(slow.terminal.find('\n'), std::string::npos) << "the line is rewritten in place\n" << slow.terminal;
+  EXPECT_EQ(slow.terminal.find('\n'), std::string::npos) << "the line is rewritten in place\n"
+                                                         << slow.terminal;
   // The last line is blanked out and the cursor back at the start.
   const std::size_t last = slow.terminal.rfind('\r', slow.terminal.size() - 2);
   ASSERT_NE(last, std::string::npos);
