@@ -19,8 +19,6 @@ namespace {
 
 using ::testing::StartsWith;
 
-const std::string kEmpty = "Error: can'not compare empty files\r\n";
-
 TEST(CommandLineAndInputs, AFifoDoesNotBlockTheOpen) {
   TempDir dir;
   ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);

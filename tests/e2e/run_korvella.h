@@ -96,5 +96,6 @@ inline const std::string kHundred = "100.000000000000000";
 extern const int kReadRefusedCode;
 
 inline constexpr const char* kUsage = "Usage: korvella.exe <file1> <file2>\r\n";
+inline const std::string kEmpty = "Error: can'not compare empty files\r\n";
 
 }  // namespace korvella::testing

@@ -11,7 +11,6 @@ namespace {
 
 const std::string kBanner = "korvella 1.0 - measures how alike two files are\r\n";
 const std::string kSame = "Error: the same name in both.\r\n";
-const std::string kEmpty = "Error: can'not compare empty files\r\n";
 std::string CantOpen(const std::string& name) { return "Error: can't open file " + name + "\r\n"; }
 
 struct EndCase {
