@@ -100,6 +100,8 @@ RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
   EXPECT_TRUE(options.commandTail.empty()) << "a command line as one string is Windows only";
   const std::string outputPath =
       (dir.Path().parent_path() / (dir.Path().filename().string() + ".stdout")).string();
+  const std::string errorPath =
+      (dir.Path().parent_path() / (dir.Path().filename().string() + ".stderr")).string();
   const std::string inputPath =
       (dir.Path().parent_path() / (dir.Path().filename().string() + ".stdin")).string();
   if (options.input == Stream::File || options.input == Stream::WriteOnlyFile) {
@@ -117,6 +119,7 @@ RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
     const bool fromFile = options.input == Stream::File || options.input == Stream::WriteOnlyFile;
     Bind(0, options.input, fromFile ? inputPath : options.inputText, O_RDONLY);
     Bind(1, options.output, outputPath, O_WRONLY);
+    Bind(2, Stream::File, errorPath, O_WRONLY);
     // The file description is shared: korvella reads on from where this stops.
     for (std::size_t left = options.inputConsumed; left != 0;) {
       char skip[256];
@@ -149,6 +152,15 @@ RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
     std::ifstream in(outputPath, std::ios::binary);
     result.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
+  // Everything goes to standard output; standard error, no terminal here, stays
+  // silent. (An emulator may speak there when the program dies of a signal.)
+  std::ifstream errors(errorPath, std::ios::binary);
+  const std::string errorText{std::istreambuf_iterator<char>(errors),
+                              std::istreambuf_iterator<char>()};
+  if (result.status < 128) {
+    EXPECT_EQ(errorText, "") << "on standard error";
+  }
+  std::remove(errorPath.c_str());
   std::remove(outputPath.c_str());
   std::remove(inputPath.c_str());
   return result;
