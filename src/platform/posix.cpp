@@ -32,6 +32,16 @@ FloatingPointTrap trapHandler = nullptr;
 // The signal mask from before the log was taken, restored when it is closed.
 sigset_t maskBeforeLog;
 
+// SIGTERM, SIGINT and SIGHUP: what ends a run from outside.
+sigset_t TerminationSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGHUP);
+  return signals;
+}
+
 int Descriptor(FileHandle handle) { return static_cast<int>(handle.value); }
 FileHandle HandleOf(int descriptor) { return FileHandle{static_cast<std::uintptr_t>(descriptor)}; }
 
@@ -89,9 +99,15 @@ bool InOwnExecutable(const void* address) {
 // Follows the saved frame pointers (a frame record is the caller's frame pointer,
 // then the return address, on x86-64 and aarch64 alike), up to and including the
 // first return address outside the executable: the start-up code that called main.
-void CollectCallLevels(const void* framePointer, FailureSite& site) {
+__attribute__((noinline)) void CollectCallLevels(const void* framePointer, FailureSite& site) {
   site.levelCount = 0;
   const auto* frame = static_cast<const void* const*>(framePointer);
+  // The first frame too must lie on this stack, above this call: a trap in code
+  // built without frame pointers leaves anything in the register.
+  const char here = 0;
+  const auto start = reinterpret_cast<std::uintptr_t>(&here);
+  const auto first = reinterpret_cast<std::uintptr_t>(frame);
+  if (first <= start || first - start > (64u << 20)) return;
   while (site.levelCount < kMaxCallLevels && frame != nullptr &&
          reinterpret_cast<std::uintptr_t>(frame) % alignof(void*) == 0) {
     const void* returnAddress = frame[1];
@@ -219,8 +235,15 @@ bool StartThread(Thread& thread, void (*work)(void*), void* argument) {
   pthread_attr_setstacksize(&attributes, 256u << 10);
   thread.work = work;
   thread.argument = argument;
+  // Termination signals go to the main thread only: while it holds them back over
+  // the log, no other thread may take them and end the process mid-line. The new
+  // thread inherits the mask it is started with.
+  const sigset_t termination = TerminationSignals();
+  sigset_t before;
+  pthread_sigmask(SIG_BLOCK, &termination, &before);
   pthread_t id{};
   const bool started = pthread_create(&id, &attributes, RunThread, &thread) == 0;
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
   pthread_attr_destroy(&attributes);
   if (started) thread.value = static_cast<std::uintptr_t>(id);
   return started;
@@ -313,7 +336,8 @@ void WriteText(FileHandle handle, const char* bytes, std::size_t count) {
 
 FileHandle OpenLogForAppend(const char* name, int waitMilliseconds) {
   if (IoErrorPending()) return kNoFile;
-  // No O_EXCL: a symlink to a log not yet there creates it. No O_TRUNC, ever.
+  // No O_EXCL: a symlink to a log not yet there creates it. No O_TRUNC, ever. Not
+  // blocking: a FIFO named korvella.log must not hang the run.
   const int fd = Retry([&] {
     return open(name, O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666);
   });
@@ -326,12 +350,8 @@ FileHandle OpenLogForAppend(const char* name, int waitMilliseconds) {
   const timespec pause{0, 10'000'000};
   for (int waited = 0;; waited += 10) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      sigset_t termination;
-      sigemptyset(&termination);
-      sigaddset(&termination, SIGTERM);
-      sigaddset(&termination, SIGINT);
-      sigaddset(&termination, SIGHUP);
-      sigprocmask(SIG_BLOCK, &termination, &maskBeforeLog);
+      const sigset_t termination = TerminationSignals();
+      pthread_sigmask(SIG_BLOCK, &termination, &maskBeforeLog);
       return HandleOf(fd);
     }
     if (errno != EWOULDBLOCK && errno != EINTR) break;
@@ -350,7 +370,7 @@ void TruncateTo(FileHandle handle, std::uint64_t length) {
 void CloseLog(FileHandle handle) {
   // Write-back errors and quotas on network file systems show up here.
   if (close(Descriptor(handle)) != 0) StoreIoError(kWriteFailed);
-  sigprocmask(SIG_SETMASK, &maskBeforeLog, nullptr);
+  pthread_sigmask(SIG_SETMASK, &maskBeforeLog, nullptr);
 }
 
 FileHandle StandardError() { return HandleOf(2); }

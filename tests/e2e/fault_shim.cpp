@@ -58,7 +58,7 @@ ssize_t write(int fd, const void* bytes, std::size_t count) {
   static bool raised = false;
   if (!raised && Fault("term-mid-log") && IsLog(fd)) {
     raised = true;
-    raise(SIGTERM);
+    kill(getpid(), SIGTERM);  // to the process, as a user or a service manager sends it
   }
   return written;
 }

@@ -182,15 +182,21 @@ TEST(Resources, NoSecondThreadToBeHad) {
 }
 
 TEST(LogFaults, ATerminationSignalWhileTheLogIsWrittenWaitsForTheWholeLine) {
-  // Long names: the line takes three writes, and SIGTERM comes after the first.
-  TempDir dir;
-  const std::string name1(200, 'p'), name2(200, 'q');
-  dir.Put(name1, "abc");
-  dir.Put(name2, "abc");
-  dir.Put("korvella.log", "earlier\r\n");
-  const RunResult run = RunKorvella(dir, {.arguments = {name1, name2}, .fault = "term-mid-log"});
-  EXPECT_EQ(run.status, 128 + SIGTERM) << "the signal still ends the run";
-  EXPECT_EQ(dir.Get("korvella.log"), "earlier\r\n" + EqualFilesLogLine(name1, name2, "3"));
+  // Long names: the line takes three writes, and SIGTERM, sent to the process,
+  // comes after the first. Small inputs, and inputs large enough for the second
+  // counting thread, which must not take the signal either.
+  for (const std::size_t size : {std::size_t{3}, std::size_t{1} << 20}) {
+    SCOPED_TRACE(size);
+    TempDir dir;
+    const std::string name1(200, 'p'), name2(200, 'q');
+    dir.Put(name1, std::string(size, 'x'));
+    dir.Put(name2, std::string(size, 'x'));
+    dir.Put("korvella.log", "earlier\r\n");
+    const RunResult run = RunKorvella(dir, {.arguments = {name1, name2}, .fault = "term-mid-log"});
+    EXPECT_EQ(run.status, 128 + SIGTERM) << "the signal still ends the run";
+    EXPECT_EQ(dir.Get("korvella.log"),
+              "earlier\r\n" + EqualFilesLogLine(name1, name2, std::to_string(size)));
+  }
 }
 
 TEST(LogFaults, ALogKeptElsewhereThroughASymlink) {
