@@ -22,6 +22,8 @@ Comparison::Comparison() = default;
 
 Comparison::~Comparison() {
   if (helperState_ != HelperState::Running) return;
+  // A piece still being counted: the helper counts what is left of it, alone.
+  if (inFlight_) done_.acquire();
   stop_ = true;
   start_.release();
   platform::JoinThread(thread_);
