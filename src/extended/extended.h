@@ -30,10 +30,10 @@ class Extended {
   // The exact value of an integer. Small constants read as numbers: x * 100.
   Extended(int value);  // NOLINT(google-explicit-constructor)
   explicit Extended(std::uint64_t value);
-  // A floating-point value would silently become an integer here: never.
-  Extended(float) = delete;
-  Extended(double) = delete;
-  Extended(long double) = delete;
+  // Any other type would be converted on the way in, a floating value silently
+  // cut to an integer, a wide integer to an int: never.
+  template <typename Other>
+  Extended(Other) = delete;
   // The value of the given sign, exponent field and significand.
   static Extended FromBits(bool negative, std::uint16_t exponent, std::uint64_t significand);
   ExtendedBits Bits() const;
@@ -55,8 +55,6 @@ class Extended {
   friend int TruncateToInt(Extended v);
 
 #if !KORVELLA_SOFT_EXTENDED
-  // The hardware value, for code that checks the type against the x87 itself.
-  long double Hardware() const { return value_; }
   static Extended FromHardware(long double value) {
     Extended e;
     e.value_ = value;

@@ -1,6 +1,8 @@
 // The software side of Extended: the x87's arithmetic in integers. Where the x87,
 // under the program's control word, would trap, the run ends the same way, with
 // the location where the operation was called.
+#include <cstdint>
+
 #include "extended/extended.h"
 #include "platform/platform.h"
 
@@ -22,9 +24,11 @@ constexpr unsigned kTrapping = soft_x87::kInvalid | soft_x87::kZeroDivide | soft
 }  // namespace
 
 // Each operation is its own frame, so that a trap names the caller's location:
-// platform::RaiseFloatingPointTrap reports where the operation returns to.
-#define KORVELLA_TRAP_IF(flags) \
-  if ((flags)&kTrapping) platform::RaiseFloatingPointTrap(TrapCode(flags))
+// platform::RaiseFloatingPointTrap reports where the operation returns to. Inlined,
+// so that it adds no frame of its own.
+[[gnu::always_inline]] inline void TrapIf(unsigned flags) {
+  if ((flags & kTrapping) != 0) platform::RaiseFloatingPointTrap(TrapCode(flags));
+}
 
 Extended::Extended(int value) : bits_(soft_x87::FromInt64(value)) {}
 Extended::Extended(std::uint64_t value) : bits_(soft_x87::FromUint64(value)) {}
@@ -43,7 +47,7 @@ ExtendedBits Extended::Bits() const { return {bits_.significand, bits_.signExpon
     unsigned flags = 0;                                           \
     Extended result;                                              \
     result.bits_ = soft_x87::Operation(a.bits_, b.bits_, flags);  \
-    KORVELLA_TRAP_IF(flags);                                      \
+    TrapIf(flags);                                                \
     return result;                                                \
   }
 KORVELLA_ARITHMETIC(operator+, Add)
@@ -62,7 +66,7 @@ Extended operator-(Extended a) {
   __attribute__((noinline)) bool op(Extended a, Extended b) {                    \
     unsigned flags = 0;                                                          \
     const soft_x87::Order order = soft_x87::Comparison(a.bits_, b.bits_, flags); \
-    KORVELLA_TRAP_IF(flags);                                                     \
+    TrapIf(flags);                                                               \
     return test;                                                                 \
   }
 using soft_x87::Order;
@@ -78,14 +82,16 @@ __attribute__((noinline)) Extended Trunc(Extended v) {
   unsigned flags = 0;
   Extended result;
   result.bits_ = soft_x87::Truncate(v.bits_, flags);
-  KORVELLA_TRAP_IF(flags);
+  TrapIf(flags);
   return result;
 }
 
 __attribute__((noinline)) int TruncateToInt(Extended v) {
   unsigned flags = 0;
   const std::int64_t value = soft_x87::ToInt64(v.bits_, flags);
-  KORVELLA_TRAP_IF(flags);
+  // The x87 stores an int (fistp of 32 bits): outside its range it is invalid.
+  if (value < INT32_MIN || value > INT32_MAX) flags |= soft_x87::kInvalid;
+  TrapIf(flags);
   return static_cast<int>(value);
 }
 

@@ -18,6 +18,8 @@ namespace {
 Extended Zero() { return Extended(); }
 Extended Largest() { return Extended::FromBits(false, 0x7FFE, ~std::uint64_t{0}); }
 Extended QuietNan() { return Extended::FromBits(false, 0x7FFF, 0xC000000000000000u); }
+// Not a constant: a conversion out of range would be folded away at compile time.
+__attribute__((noinline)) Extended TwoToThe40() { return Extended(std::uint64_t{1} << 40); }
 
 // Keeps a result, so that the operation is done (and, on the x87, its pending
 // exception reported at the store).
@@ -45,6 +47,7 @@ TEST(FloatingPointTraps, EndTheRunWithTheirCode) {
       {"overflow", [] { return Largest() * Largest(); }, 205},
       {"zero by zero", [] { return Zero() / Zero(); }, 207},
       {"a NaN compared", [] { return QuietNan() < Extended(1) ? Extended(1) : Extended(2); }, 207},
+      {"an int out of range", [] { return Extended(TruncateToInt(TwoToThe40())); }, 207},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
