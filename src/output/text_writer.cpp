@@ -8,7 +8,6 @@ void OpenStream(TextWriter& stream, platform::FileHandle handle) {
   stream.handle = handle;
   stream.held = 0;
   stream.characterDevice = platform::IsCharacterDevice(handle);
-  stream.open = true;
 }
 
 void Write(TextWriter& stream, std::string_view text) {
@@ -36,22 +35,6 @@ void WriteOut(TextWriter& stream) {
   const std::size_t count = stream.held;
   stream.held = 0;
   platform::WriteText(stream.handle, stream.buffer.data(), count);
-}
-
-void Close(TextWriter& stream) {
-  if (platform::IoErrorPending()) return;
-  WriteOut(stream);
-  if (stream.handle != platform::StandardOutput()) {
-    // The close itself goes through even after a failed write-out, whose failure
-    // is the one reported.
-    const std::uint16_t failure = platform::TakeIoError();
-    platform::CloseLog(stream.handle);
-    if (failure != 0) {
-      (void)platform::TakeIoError();
-      platform::StoreIoError(failure);
-    }
-  }
-  stream.open = false;
 }
 
 }  // namespace korvella

@@ -18,7 +18,6 @@ struct TextWriter {
   std::array<char, TextBufferSize> buffer{};
   std::size_t held = 0;
   bool characterDevice = false;  // only then does a line end write the buffer out
-  bool open = false;
 };
 
 // Binds the stream to an open handle; asks once whether it is a character device.
@@ -31,9 +30,5 @@ void EndLine(TextWriter& stream);
 // Hands the held bytes to the system in one write and empties the buffer, also
 // when the write fails.
 void WriteOut(TextWriter& stream);
-// Writes out, then closes the handle unless it is standard output (the only other
-// stream this program closes is the log's: a failed close stores 101). The handle
-// is closed even when the write-out fails.
-void Close(TextWriter& stream);
 
 }  // namespace korvella
