@@ -16,6 +16,7 @@
 
 namespace korvella {
 
+// The most pairs the engine counts as one piece; larger pieces are split.
 inline constexpr std::uint64_t ChunkSize = 8u << 20;
 
 struct Scores {

@@ -11,7 +11,8 @@
 
 namespace korvella {
 
-// Counts at most ChunkSize pairs between two calls of Drain (32-bit counters).
+// Counts at most 2^31 pairs between two calls of Drain (32-bit counters; the
+// engine drains after every piece, and its pieces hold at most ChunkSize pairs).
 // Eight-byte words that are equal in both inputs go to one byte table that counts
 // for both files; unequal words go to a table of (a, b) pairs, which yields both
 // histograms and the difference counts. Runs of one repeated word pair are

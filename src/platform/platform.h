@@ -57,10 +57,6 @@ using FloatingPointTrap = void (*)(std::uint16_t code, const FailureSite& site);
 // x87, control word 0x1332 (64-bit significand, nearest, invalid, zero-divide and
 // overflow trapping) with trapped exceptions handed to `onTrap`.
 void StartProcess(FloatingPointTrap onTrap);
-// True where StartProcess set the x87 control word (x86 only).
-bool HasFloatingPointControlWord();
-// The x87 control word now in force (0 where there is none).
-std::uint16_t FloatingPointControlWord();
 // Ends the process at once with `status`; nothing is flushed or closed.
 [[noreturn]] void EndProcess(int status);
 
@@ -157,5 +153,12 @@ inline constexpr std::size_t kLargePageAlignment = 4096;
 #else
 inline constexpr std::size_t kLargePageAlignment = std::size_t{2} << 20;
 #endif
+
+// --- For tests only -----------------------------------------------------------------
+
+// True where StartProcess set the x87 control word (x86 only).
+bool HasFloatingPointControlWord();
+// The x87 control word now in force (0 where there is none).
+std::uint16_t FloatingPointControlWord();
 
 }  // namespace korvella::platform
