@@ -269,11 +269,13 @@ TEST(Console, EachLineIsShownWhenItEnds) {
   dir.Put("b", "abc");
   dir.Put("korvella.log", "");
   auto held = std::make_unique<HeldFile>(dir / "korvella.log");
+  // Wide margins around the snapshot: Wine may take seconds to start the program,
+  // and the run gives up on the log after 10.
   std::thread release([&held] {
-    std::this_thread::sleep_for(std::chrono::seconds(4));
+    std::this_thread::sleep_for(std::chrono::seconds(8));
     held->Release();
   });
-  const ConsoleRun run = RunOnConsole(dir, {"a", "b"}, 0, 2000);
+  const ConsoleRun run = RunOnConsole(dir, {"a", "b"}, 0, 5000);
   release.join();
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.during, Shown(ReportLines("3", kHundred, kHundred, kHundred)));

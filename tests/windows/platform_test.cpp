@@ -213,9 +213,13 @@ TEST(LogHandle, AFailedCloseIsAFailedWrite) {
   HANDLE reader = nullptr;
   HANDLE writer = nullptr;
   ASSERT_TRUE(CreatePipe(&reader, &writer, nullptr, 0));
-  CloseHandle(writer);  // closing it again fails
+  // A live handle that refuses to be closed (a closed one could be reused meanwhile).
+  ASSERT_TRUE(
+      SetHandleInformation(writer, HANDLE_FLAG_PROTECT_FROM_CLOSE, HANDLE_FLAG_PROTECT_FROM_CLOSE));
   platform::CloseLog(platform::FileHandle{reinterpret_cast<std::uintptr_t>(writer)});
   EXPECT_EQ(platform::TakeIoError(), platform::kWriteFailed);
+  SetHandleInformation(writer, HANDLE_FLAG_PROTECT_FROM_CLOSE, 0);
+  CloseHandle(writer);
   CloseHandle(reader);
 }
 
