@@ -1,6 +1,7 @@
 #include "engine/engine.h"
 
 #include <algorithm>
+#include <array>
 
 namespace korvella {
 namespace {
@@ -12,7 +13,8 @@ constexpr std::size_t kSharedFrom = 2 * kShare;
 // The pair counters' 32-bit cells hold at most this many pairs between drains.
 constexpr std::size_t kMaxPiece = ChunkSize;
 
-void Merge(const ByteHistogram& from, ByteHistogram& into) {
+// Adds 256 counters (a histogram or the difference counts) into others.
+void Merge(const std::array<std::uint64_t, 256>& from, std::array<std::uint64_t, 256>& into) {
   for (std::size_t i = 0; i < 256; ++i) into[i] += from[i];
 }
 
@@ -72,7 +74,7 @@ void Comparison::Complete() {
     done_.acquire();
     Merge(counts_[1].histogram1, counts_[0].histogram1);
     Merge(counts_[1].histogram2, counts_[0].histogram2);
-    for (std::size_t d = 0; d < 256; ++d) counts_[0].differences[d] += counts_[1].differences[d];
+    Merge(counts_[1].differences, counts_[0].differences);
     inFlight_ = false;
   }
   Merge(counts_[0].histogram1, totals_.Histogram1);

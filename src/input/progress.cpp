@@ -70,8 +70,9 @@ void Progress::Update(std::uint64_t done) {
 
 void Progress::Erase() {
   if (shown_ == 0) return;
-  Show("");
-  platform::WriteBestEffort(platform::StandardError(), "\r", 1);
+  const std::string blank = "\r" + std::string(shown_, ' ') + "\r";
+  shown_ = 0;
+  platform::WriteBestEffort(platform::StandardError(), blank.data(), blank.size());
 }
 
 void Progress::Show(const std::string& text) {
