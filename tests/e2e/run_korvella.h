@@ -66,8 +66,27 @@ class HeldFile {
 // Windows only: the command line that starts korvella with these options.
 std::string KorvellaCommandLine(const RunOptions& options);
 
+// Korvella started with `dir` as working directory, not yet waited for. Runs meant
+// to overlap are started one after another from one thread, then waited for: a
+// process forked from several threads at once can hang under an emulator.
+class StartedRun {
+ public:
+  StartedRun(const TempDir& dir, const RunOptions& options);
+  ~StartedRun();  // waits, if Wait was not called
+  StartedRun(const StartedRun&) = delete;
+  StartedRun& operator=(const StartedRun&) = delete;
+  RunResult Wait();
+
+ private:
+  std::intptr_t process_;
+  Stream output_;
+  std::string files_;  // where the run's standard streams are kept, less the suffix
+};
+
 // Runs korvella with `dir` as working directory.
-RunResult RunKorvella(const TempDir& dir, const RunOptions& options);
+inline RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
+  return StartedRun(dir, options).Wait();
+}
 
 // The four report lines (CR LF ended) of a run.
 std::string ReportLines(const std::string& size, const std::string& precise,

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -96,14 +97,17 @@ void Bind(int target, Stream stream, const std::string& file, int flags) {
 
 }  // namespace
 
-RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
+StartedRun::StartedRun(const TempDir& dir, const RunOptions& options)
+    : process_(-1), output_(options.output) {
   EXPECT_TRUE(options.commandTail.empty()) << "a command line as one string is Windows only";
-  const std::string outputPath =
-      (dir.Path().parent_path() / (dir.Path().filename().string() + ".stdout")).string();
-  const std::string errorPath =
-      (dir.Path().parent_path() / (dir.Path().filename().string() + ".stderr")).string();
-  const std::string inputPath =
-      (dir.Path().parent_path() / (dir.Path().filename().string() + ".stdin")).string();
+  // Beside the directory, not in it; one set per run, as runs may overlap.
+  static std::atomic<unsigned> runs{0};
+  files_ =
+      (dir.Path().parent_path() / (dir.Path().filename().string() + "." + std::to_string(runs++)))
+          .string();
+  const std::string outputPath = files_ + ".stdout";
+  const std::string errorPath = files_ + ".stderr";
+  const std::string inputPath = files_ + ".stdin";
   if (options.input == Stream::File || options.input == Stream::WriteOnlyFile) {
     std::ofstream(inputPath, std::ios::binary) << options.inputText;
   }
@@ -144,11 +148,25 @@ RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
     execv(argv[0], argv.data());
     _exit(253);
   }
-  int status = 0;
-  waitpid(child, &status, 0);
+  EXPECT_GT(child, 0) << "fork failed";
+  process_ = child;
+}
+
+StartedRun::~StartedRun() {
+  if (process_ > 0) Wait();
+}
+
+RunResult StartedRun::Wait() {
   RunResult result;
+  if (process_ <= 0) return result;
+  int status = 0;
+  waitpid(static_cast<pid_t>(process_), &status, 0);
+  process_ = -1;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  if (options.output == Stream::File) {
+  const std::string outputPath = files_ + ".stdout";
+  const std::string errorPath = files_ + ".stderr";
+  const std::string inputPath = files_ + ".stdin";
+  if (output_ == Stream::File) {
     std::ifstream in(outputPath, std::ios::binary);
     result.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }

@@ -188,13 +188,16 @@ std::string KorvellaCommandLine(const RunOptions& options) {
   return commandLine;
 }
 
-RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
+StartedRun::StartedRun(const TempDir& dir, const RunOptions& options)
+    : process_(0), output_(options.output) {
   EXPECT_TRUE(options.fileSizeLimit == 0 && options.addressSpaceLimit == 0 &&
               options.fault == nullptr)
       << "resource limits and injected faults are Linux only";
-  const std::string base = dir.Path().string();
-  const std::string outputPath = base + ".stdout";
-  const std::string inputPath = base + ".stdin";
+  // Beside the directory, not in it; one set per run, as runs may overlap.
+  static std::atomic<unsigned> runs{0};
+  files_ = dir.Path().string() + "." + std::to_string(runs++);
+  const std::string outputPath = files_ + ".stdout";
+  const std::string inputPath = files_ + ".stdin";
   if (options.input == Stream::File || options.input == Stream::WriteOnlyFile) {
     const HANDLE file = OpenFile(inputPath, GENERIC_WRITE, CREATE_ALWAYS);
     EXPECT_TRUE(WriteAll(file, options.inputText));
@@ -222,28 +225,41 @@ RunResult RunKorvella(const TempDir& dir, const RunOptions& options) {
     startup.hStdError = handles[2];
     // No console: korvella's standard handles are only the ones given here.
     created = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS,
-                             nullptr, base.c_str(), &startup, &process);
+                             nullptr, dir.Path().string().c_str(), &startup, &process);
     for (const HANDLE handle : handles) {
       if (handle != nullptr) CloseHandle(handle);
     }
   }
-  RunResult result;
   EXPECT_TRUE(created) << "CreateProcess failed: " << GetLastError();
   if (created) {
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
-    result.status = static_cast<int>(status);
-    CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
+    process_ = reinterpret_cast<std::intptr_t>(process.hProcess);
   }
-  if (options.output == Stream::File) {
+}
+
+StartedRun::~StartedRun() {
+  if (process_ != 0) Wait();
+}
+
+RunResult StartedRun::Wait() {
+  RunResult result;
+  const std::string outputPath = files_ + ".stdout";
+  if (process_ != 0) {
+    const HANDLE process = reinterpret_cast<HANDLE>(process_);
+    WaitForSingleObject(process, INFINITE);
+    DWORD status = 0;
+    GetExitCodeProcess(process, &status);
+    result.status = static_cast<int>(status);
+    CloseHandle(process);
+    process_ = 0;
+  }
+  if (output_ == Stream::File) {
     const HANDLE file = OpenFile(outputPath, GENERIC_READ, OPEN_EXISTING);
     result.output = ReadAll(file);
     CloseHandle(file);
   }
   DeleteFileA(outputPath.c_str());
-  DeleteFileA(inputPath.c_str());
+  DeleteFileA((files_ + ".stdin").c_str());
   return result;
 }
 

@@ -125,14 +125,12 @@ TEST(Log, ARunWaitsForTheLockThenGivesUpAsASharingViolation) {
   auto held = std::make_unique<HeldFile>(dir / "korvella.log");
 
   // Released after a second: the run waits, then appends.
-  std::thread release([&held] {
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    held->Release();
-  });
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(RunKorvella(dir, {.arguments = {"a", "b"}}).status, 0);
+  StartedRun waiting(dir, {.arguments = {"a", "b"}});
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  held->Release();
+  EXPECT_EQ(waiting.Wait().status, 0);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
-  release.join();
   EXPECT_EQ(dir.Get("korvella.log"),
             "held\r\n" + LogLine(kHundred, kHundred, kHundred, "a", "b", "3"));
 
@@ -151,16 +149,12 @@ TEST(Log, ParallelRunsEachAppendTheirWholeLine) {
   dir.Put(name1, std::string(100000, 'm'));
   dir.Put(name2, std::string(100000, 'm'));
   constexpr int kRuns = 32;
-  std::vector<std::thread> runs;
-  std::vector<int> statuses(kRuns, -1);
+  std::vector<std::unique_ptr<StartedRun>> runs;
   for (int i = 0; i < kRuns; ++i) {
-    runs.emplace_back([&, i] {
-      statuses[static_cast<std::size_t>(i)] =
-          RunKorvella(dir, {.arguments = {i % 2 ? name1 : name2, i % 2 ? name2 : name1}}).status;
-    });
+    runs.push_back(std::make_unique<StartedRun>(
+        dir, RunOptions{.arguments = {i % 2 ? name1 : name2, i % 2 ? name2 : name1}}));
   }
-  for (auto& run : runs) run.join();
-  for (const int status : statuses) EXPECT_EQ(status, 0);
+  for (auto& run : runs) EXPECT_EQ(run->Wait().status, 0);
   const std::string forward = LogLine(kHundred, kHundred, kHundred, name1, name2, "100000");
   const std::string backward = LogLine(kHundred, kHundred, kHundred, name2, name1, "100000");
   const std::string log = dir.Get("korvella.log");
