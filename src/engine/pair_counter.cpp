@@ -68,7 +68,6 @@ void PairCounter::Count(const unsigned char* bytes1, const unsigned char* bytes2
   std::uint32_t equalRepeats = equalRepeats_;
   std::uint64_t last1 = lastWord1_, last2 = lastWord2_;
   std::uint32_t unequalRepeats = unequalRepeats_;
-  bool anyPairs = anyPairs_;
   std::size_t i = 0;
   for (; i + 8 <= count; i += 8) {
     const std::uint64_t w1 = LoadWord(bytes1 + i);
@@ -105,8 +104,9 @@ void PairCounter::Count(const unsigned char* bytes1, const unsigned char* bytes2
     last1 = w1;
     last2 = w2;
     AddWordPairs(pairs, w1, w2, 1);
-    anyPairs = true;
   }
+  // The last unequal word pair is unequal: no flag to carry through the loop.
+  bool anyPairs = anyPairs_ || last1 != last2;
   for (; i < count; ++i) {
     if (bytes1[i] == bytes2[i]) {
       ++equal[0][bytes1[i]];
