@@ -1,6 +1,7 @@
 #include "engine/pair_counter.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace korvella {
@@ -29,12 +30,13 @@ struct PairIndices {
 };
 
 [[gnu::always_inline]] inline PairIndices IndicesOf(std::uint64_t word1, std::uint64_t word2) {
-  // Little-endian: byte k of word2, then byte k of word1, reads as a << 8 | b.
-  const Words2 low{word2, 0};
-  const Words2 high{word1, 0};
+  // Byte k of word2, then byte k of word1, reads as a << 8 | b on little-endian.
+  static_assert(std::endian::native == std::endian::little);
+  const Words2 seconds{word2, 0};
+  const Words2 firsts{word1, 0};
   const auto interleaved =
-      __builtin_shufflevector(reinterpret_cast<Bytes16>(low), reinterpret_cast<Bytes16>(high), 0,
-                              16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+      __builtin_shufflevector(reinterpret_cast<Bytes16>(seconds), reinterpret_cast<Bytes16>(firsts),
+                              0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
   const auto words = reinterpret_cast<Words2>(interleaved);
   return {words[0], words[1]};
 }
@@ -105,7 +107,8 @@ void PairCounter::Count(const unsigned char* bytes1, const unsigned char* bytes2
     last2 = w2;
     AddWordPairs(pairs, w1, w2, 1);
   }
-  // The last unequal word pair is unequal: no flag to carry through the loop.
+  // The last words start equal (zero) at each drain and change only to an unequal
+  // pair being counted: they differ exactly when the loop counted one.
   bool anyPairs = anyPairs_ || last1 != last2;
   for (; i < count; ++i) {
     if (bytes1[i] == bytes2[i]) {
@@ -174,7 +177,8 @@ void PairCounter::Drain(ByteHistogram& histogram1, ByteHistogram& histogram2,
     for (std::size_t d = 1; d < 256; ++d) differences[d] += diagonals[255 + d] + diagonals[255 - d];
     anyPairs_ = false;
   }
-  // A run never continues across a drain: its word is counted already.
+  // A run never continues across a drain: its word is counted already. Equal last
+  // words also mean no pairs since the drain (see Count).
   lastEqualWord_ = 0;
   lastWord1_ = lastWord2_ = 0;
 }

@@ -75,12 +75,15 @@ class StartedRun {
   ~StartedRun();  // waits, if Wait was not called
   StartedRun(const StartedRun&) = delete;
   StartedRun& operator=(const StartedRun&) = delete;
+  // Whether the process has not ended yet.
+  bool Running() const;
   RunResult Wait();
 
  private:
-  std::intptr_t process_;
+  std::intptr_t process_;  // none when it could not be started or was waited for
   Stream output_;
   std::string files_;  // where the run's standard streams are kept, less the suffix
+  bool waited_ = false;
 };
 
 // Runs korvella with `dir` as working directory.

@@ -1,4 +1,4 @@
-// TempDir, HeldFile and RunKorvella on Linux: korvella forked and executed, its
+// TempDir, HeldFile and StartedRun on Linux: korvella forked and executed, its
 // descriptors bound as the options say.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -153,16 +154,32 @@ StartedRun::StartedRun(const TempDir& dir, const RunOptions& options)
 }
 
 StartedRun::~StartedRun() {
-  if (process_ > 0) Wait();
+  if (!waited_) Wait();
+}
+
+bool StartedRun::Running() const {
+  // WNOWAIT: the status stays for Wait to collect.
+  siginfo_t info{};
+  return process_ > 0 &&
+         waitid(P_PID, static_cast<id_t>(process_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == 0;
 }
 
 RunResult StartedRun::Wait() {
+  waited_ = true;
   RunResult result;
-  if (process_ <= 0) return result;
-  int status = 0;
-  waitpid(static_cast<pid_t>(process_), &status, 0);
-  process_ = -1;
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (process_ > 0) {
+    int status = 0;
+    pid_t waited = -1;
+    do {
+      waited = waitpid(static_cast<pid_t>(process_), &status, 0);
+    } while (waited == -1 && errno == EINTR);
+    EXPECT_EQ(waited, process_) << "waitpid failed";
+    if (waited == process_) {
+      result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    process_ = -1;
+  }
   const std::string outputPath = files_ + ".stdout";
   const std::string errorPath = files_ + ".stderr";
   const std::string inputPath = files_ + ".stdin";
@@ -175,7 +192,7 @@ RunResult StartedRun::Wait() {
   std::ifstream errors(errorPath, std::ios::binary);
   const std::string errorText{std::istreambuf_iterator<char>(errors),
                               std::istreambuf_iterator<char>()};
-  if (result.status < 128) {
+  if (result.status >= 0 && result.status < 128) {
     EXPECT_EQ(errorText, "") << "on standard error";
   }
   std::remove(errorPath.c_str());

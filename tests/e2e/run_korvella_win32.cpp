@@ -1,4 +1,4 @@
-// TempDir, HeldFile and RunKorvella on Windows: korvella.exe started with
+// TempDir, HeldFile and StartedRun on Windows: korvella.exe started with
 // CreateProcessA, its standard handles bound as the options say. Names are bytes
 // in the ANSI code page, as korvella itself sees them.
 #include <gtest/gtest.h>
@@ -115,8 +115,8 @@ HANDLE Bind(Stream stream, bool input, const std::string& file, const RunOptions
   return nullptr;
 }
 
-// Handles made inheritable for one child must reach no other: the runs of a
-// parallel test start their children one at a time.
+// Handles made inheritable for one child must reach no other, should two threads
+// start children at once.
 std::mutex spawning;
 
 }  // namespace
@@ -238,10 +238,16 @@ StartedRun::StartedRun(const TempDir& dir, const RunOptions& options)
 }
 
 StartedRun::~StartedRun() {
-  if (process_ != 0) Wait();
+  if (!waited_) Wait();
+}
+
+bool StartedRun::Running() const {
+  return process_ != 0 &&
+         WaitForSingleObject(reinterpret_cast<HANDLE>(process_), 0) == WAIT_TIMEOUT;
 }
 
 RunResult StartedRun::Wait() {
+  waited_ = true;
   RunResult result;
   const std::string outputPath = files_ + ".stdout";
   if (process_ != 0) {
