@@ -86,6 +86,13 @@ std::uint32_t WindowsCodeOf(int error) {
   }
 }
 
+// Files are opened with O_NONBLOCK, so that a FIFO without its other end cannot
+// hang the run in open(); reads and writes then block as usual.
+void BlockFromNowOn(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
 void StoreErrno(int error) { StoreIoError(TranslateSystemError(WindowsCodeOf(error))); }
 void StoreErrno() { StoreErrno(errno); }
 
@@ -267,8 +274,7 @@ FileHandle OpenForReading(std::string_view name) {
     return kNoFile;
   }
   *std::replace_copy(name.begin(), name.end(), path, '\\', '/') = '\0';
-  // Non-blocking only for the open itself: a FIFO without a writer must not hang
-  // the run there. Reads block as usual.
+  // Non-blocking only for the open itself (see BlockFromNowOn).
   const int fd = Retry([&] { return open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
   if (fd == -1) {
     StoreErrno();
@@ -280,8 +286,7 @@ FileHandle OpenForReading(std::string_view name) {
     close(fd);
     return kNoFile;
   }
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  BlockFromNowOn(fd);
   return HandleOf(fd);
 }
 
@@ -345,8 +350,7 @@ FileHandle OpenLogForAppend(const char* name, int waitMilliseconds) {
     StoreErrno();
     return kNoFile;
   }
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  BlockFromNowOn(fd);
   const timespec pause{0, 10'000'000};
   for (int waited = 0;; waited += 10) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
